@@ -1,0 +1,21 @@
+// Starting a carried setup program and waiting for it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qnvpd {
+
+// Starts `path` (passed as the application name and, quoted, at the head of the
+// command line) with `arguments`, raises its first "TSetDialog" or
+// "MsiDialogCloseClass" window, waits for it without limit and posts 1025 to
+// notifyWindow once it has ended. Returns the child's exit code, or 2 when it was
+// not started (missing file, command line too long, start failed).
+int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow);
+
+// True when a window class name marks the installer's main dialog: it contains
+// "TSetDialog" or "MsiDialogCloseClass" (case-sensitive).
+bool IsChildDialogClass(const wchar_t* className);
+
+}  // namespace qnvpd

@@ -1,0 +1,112 @@
+#include "launcher/command_line.h"
+
+#include <climits>
+#include <cwchar>
+#include <cwctype>
+
+#include "launcher/result_codes.h"
+
+namespace qnvpd {
+
+namespace {
+
+bool Contains(const wchar_t* text, const wchar_t* what) {
+  return text != nullptr && std::wcsstr(text, what) != nullptr;
+}
+
+constexpr size_t kOptionNameLength = 7;  // "-QN:COM" and its kin
+
+// The number after the first occurrence of option, or -1 when the option is absent.
+// The value text runs from the end of the name to the first blank (or the end).
+bool ReadOptionValue(const wchar_t* commandLine, const wchar_t* option, int* value) {
+  const wchar_t* found = std::wcsstr(commandLine, option);
+  if (found == nullptr) return false;
+  const wchar_t* start = found + kOptionNameLength;
+  // The value text ends at the first blank at or after the option itself.
+  const wchar_t* blank = std::wcschr(found, L' ');
+  const wchar_t* end = blank ? blank : found + std::wcslen(found);
+  *value = end > start ? ConvertDecimal(start, static_cast<size_t>(end - start)) : 0;
+  return true;
+}
+
+int ParseDevicePort(const wchar_t* commandLine, const wchar_t* comOption,
+                    const wchar_t* lptOption) {
+  int port = 0;
+  int n = 0;
+  if (ReadOptionValue(commandLine, comOption, &n) && n >= 1 && n <= 32) port = n;
+  // A usable LPT number wins over the COM one; an unusable one leaves it.
+  if (ReadOptionValue(commandLine, lptOption, &n) && n >= 1 && n <= 8) port = 32 + n;
+  return port;
+}
+
+}  // namespace
+
+const wchar_t* LanguageToken(LANGID userLanguage) {
+  switch (userLanguage) {
+    case 0x0411: return L"-l0x0411";
+    case 0x0404: return L"-l0x0404";
+    case 0x0804: return L"-l0x0804";
+    default: return L"-l0x0409";
+  }
+}
+
+void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions) {
+  installerOptions->append(L" ");
+  installerOptions->append(L"/hide_progress");
+  installerOptions->append(L" ");
+  installerOptions->append(LanguageToken(userLanguage));
+}
+
+int ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,
+                 std::wstring* installerOptions) {
+  if (Contains(commandLine, L"-u3") || Contains(commandLine, L"-U3")) return kRunRemoval;
+  *installerOptions = L"/clone_wait";
+  if (Contains(commandLine, L"-s1") || Contains(commandLine, L"-S1")) {
+    AppendLanguageOptions(userLanguage, installerOptions);
+    return kRunSilentWithPorts;
+  }
+  if (Contains(commandLine, L"-u1") || Contains(commandLine, L"-U1")) {
+    AppendLanguageOptions(userLanguage, installerOptions);
+    return kRunSilent;
+  }
+  return kRunInteractive;
+}
+
+int HasKmSwitch(const wchar_t* commandLine) {
+  return Contains(commandLine, L"-KM") || Contains(commandLine, L"-km") ? 1 : 0;
+}
+
+int ConvertDecimal(const wchar_t* text, size_t length) {
+  size_t i = 0;
+  while (i < length && std::iswspace(text[i])) ++i;
+  bool negative = false;
+  if (i < length && (text[i] == L'+' || text[i] == L'-')) {
+    negative = text[i] == L'-';
+    ++i;
+  }
+  long long value = 0;
+  for (; i < length && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[i] - L'0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+void ParsePortOptions(const wchar_t* commandLine, int runMode, int* qnPort, int* vdPort) {
+  *qnPort = 0;
+  *vdPort = 0;
+  if (runMode != kRunSilentWithPorts || commandLine == nullptr) return;
+  *qnPort = ParseDevicePort(commandLine, L"-QN:COM", L"-QN:LPT");
+  *vdPort = ParseDevicePort(commandLine, L"-VD:COM", L"-VD:LPT");
+}
+
+int CheckPortConflict(int qnPort, int vdPort) {
+  int result = kResultOk;
+  if (qnPort == vdPort && qnPort != 0) result = kResultSamePort;
+  if (qnPort == 0 && vdPort != 0) result = kResultVdWithoutQn;
+  return result;
+}
+
+}  // namespace qnvpd

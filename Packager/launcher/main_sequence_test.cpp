@@ -1,0 +1,171 @@
+#include "launcher/main_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/messages.h"
+#include "launcher/notify_window.h"
+#include "launcher/process_state.h"
+
+namespace qnvpd {
+namespace {
+
+// What the hooks saw and what they answer; reset for every test.
+struct Script {
+  LANGID language = 1033;
+  int osSupported = 1;
+  int anotherInstance = 0;
+  int administrator = 1;
+  int installResult = 0;
+  std::vector<WPARAM> posts;  // WM_USER values the "installer" posts
+  std::vector<std::wstring> boxes;
+  int adminCalls = 0;
+  int installCalls = 0;
+  int removalCalls = 0;
+  int osKmFlag = -1;
+  HWND windowSeenByRun = nullptr;
+  std::wstring instanceName;
+  std::wstring commandLineSeen;
+};
+Script g_script;
+
+int PostResults(HWND window) {
+  g_script.windowSeenByRun = window;
+  for (WPARAM value : g_script.posts) PostMessageW(window, WM_USER, value, 0);
+  if (g_script.installResult == 0) PostMessageW(window, kQuitRequest, 0, 0);
+  return g_script.installResult;
+}
+
+SequenceHooks ScriptHooks() {
+  SequenceHooks h;
+  h.userLanguage = [] { return g_script.language; };
+  h.isOsSupported = [](int km) {
+    g_script.osKmFlag = km;
+    return g_script.osSupported;
+  };
+  h.isAnotherInstanceRunning = [](const wchar_t* name) {
+    g_script.instanceName = name;
+    return g_script.anotherInstance;
+  };
+  h.isAdministrator = [] {
+    ++g_script.adminCalls;
+    return g_script.administrator;
+  };
+  h.showMessage = [](const wchar_t* text) { g_script.boxes.push_back(text); };
+  h.runInstall = [](const wchar_t* commandLine) {
+    ++g_script.installCalls;
+    g_script.commandLineSeen = commandLine;
+    return PostResults(g_state.notifyWindow);
+  };
+  h.runRemoval = [](HWND window) {
+    ++g_script.removalCalls;
+    return PostResults(window);
+  };
+  return h;
+}
+
+class MainSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_script = Script();
+    g_state.notifyWindow = nullptr;
+  }
+  int Run(const wchar_t* commandLine) {
+    return RunMainSequence(GetModuleHandleW(nullptr), commandLine, ScriptHooks());
+  }
+};
+
+TEST_F(MainSequenceTest, UnsupportedOsRefusedBeforeAnythingExists) {
+  g_script.osSupported = 0;
+  EXPECT_EQ(102, Run(L""));
+  ASSERT_EQ(1u, g_script.boxes.size());
+  EXPECT_EQ(L"This operating system is not supported.\r\nInstallation canceled.",
+            g_script.boxes[0]);
+  EXPECT_EQ(nullptr, g_state.notifyWindow);
+  EXPECT_EQ(0, g_script.adminCalls);
+
+  g_script.boxes.clear();
+  EXPECT_EQ(102, Run(L"-s1"));
+  EXPECT_TRUE(g_script.boxes.empty());
+  EXPECT_EQ(0, g_script.installCalls);
+}
+
+TEST_F(MainSequenceTest, KmSwitchReachesTheVersionCheck) {
+  Run(L"-u1 -km");
+  EXPECT_EQ(1, g_script.osKmFlag);
+  Run(L"-u1 -Km");
+  EXPECT_EQ(0, g_script.osKmFlag);
+}
+
+TEST_F(MainSequenceTest, SecondCopyGets101AndSkipsTheAdministratorCheck) {
+  g_script.anotherInstance = 1;
+  EXPECT_EQ(101, Run(L""));
+  EXPECT_EQ(L"QN Virtual Port Driver Installer", g_script.instanceName);
+  EXPECT_EQ(0, g_script.adminCalls);
+  ASSERT_EQ(1u, g_script.boxes.size());
+  EXPECT_EQ(L"This installer is already running.", g_script.boxes[0]);
+  EXPECT_EQ(0, g_script.installCalls);
+  EXPECT_TRUE(IsWindow(g_state.notifyWindow)) << "left to the end of the process";
+}
+
+TEST_F(MainSequenceTest, NotAdministratorGets104InTheUsersLanguage) {
+  g_script.administrator = 0;
+  g_script.language = 1041;
+  EXPECT_EQ(104, Run(L""));
+  ASSERT_EQ(1u, g_script.boxes.size());
+  EXPECT_EQ(MessageTextsFor(1041).notAdministrator, g_script.boxes[0]);
+
+  g_script.boxes.clear();
+  EXPECT_EQ(104, Run(L"-u1"));
+  EXPECT_TRUE(g_script.boxes.empty());
+}
+
+TEST_F(MainSequenceTest, PortConflictsOnlyInRunModeOneAndTheyReplace101) {
+  g_script.anotherInstance = 1;
+  EXPECT_EQ(106, Run(L"-s1 -QN:COM3 -VD:COM3"));
+  EXPECT_TRUE(g_script.boxes.empty());
+  g_script.anotherInstance = 0;
+  EXPECT_EQ(107, Run(L"-s1 -VD:COM2"));
+  EXPECT_EQ(0, g_script.installCalls);
+
+  // The same options without -s1 are not read.
+  EXPECT_EQ(0, Run(L"-u1 -QN:COM3 -VD:COM3"));
+  EXPECT_EQ(0, Run(L"-QN:COM3 -VD:COM3"));
+  EXPECT_EQ(2, g_script.installCalls);
+}
+
+TEST_F(MainSequenceTest, SuccessEndsWithThePostedCode) {
+  g_script.posts = {3, 0x00012345};
+  EXPECT_EQ(0x2345, Run(L"-s1 -QN:COM1"));
+  EXPECT_EQ(L"-s1 -QN:COM1", g_script.commandLineSeen);
+  EXPECT_EQ(1, g_script.installCalls);
+  EXPECT_EQ(0, g_script.removalCalls);
+  EXPECT_EQ(L"/W32:" + std::to_wstring(reinterpret_cast<LONG_PTR>(g_state.notifyWindow)) +
+                L":1024",
+            g_state.notifyToken);
+  EXPECT_EQ(L"/clone_wait /hide_progress -l0x0409", g_state.installerOptions);
+}
+
+TEST_F(MainSequenceTest, FailedInstallShowsTheBoxAndDestroysTheWindow) {
+  g_script.installResult = 1001;
+  EXPECT_EQ(1001, Run(L""));
+  ASSERT_EQ(1u, g_script.boxes.size());
+  EXPECT_EQ(L"Installation failed.", g_script.boxes[0]);
+  EXPECT_FALSE(IsWindow(g_script.windowSeenByRun));
+}
+
+TEST_F(MainSequenceTest, RemovalRunIsSilentAndUsesTheWindow) {
+  EXPECT_EQ(0, Run(L"-u3 -s1"));
+  EXPECT_EQ(1, g_script.removalCalls);
+  EXPECT_EQ(0, g_script.installCalls);
+  EXPECT_EQ(g_state.notifyWindow, g_script.windowSeenByRun);
+
+  g_script.installResult = 1001;
+  EXPECT_EQ(1001, Run(L"-U3"));
+  EXPECT_TRUE(g_script.boxes.empty());
+}
+
+}  // namespace
+}  // namespace qnvpd

@@ -1,0 +1,7 @@
+#include "launcher/process_state.h"
+
+namespace qnvpd {
+
+ProcessState g_state;
+
+}  // namespace qnvpd

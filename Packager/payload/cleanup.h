@@ -1,0 +1,41 @@
+// Removing the working tree and the maker's empty folders.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qnvpd {
+
+// The directory listing the removals walk; a seam so tests can present entries
+// (such as links) that the file system under test cannot create.
+struct DirectoryListing {
+  HANDLE (*findFirst)(const wchar_t* pattern, WIN32_FIND_DATAW* data);
+  BOOL (*findNext)(HANDLE find, WIN32_FIND_DATAW* data);
+  BOOL (*findClose)(HANDLE find);
+};
+const DirectoryListing& SystemDirectoryListing();
+
+// "<folder>\*.*", with the backslash only when the folder does not end in one.
+std::wstring ComposeSearchPattern(const std::wstring& folder);
+// "<folder>\<name>", the folder text exactly as given.
+std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name);
+
+// Deletes the folder and everything below it, depth first. Entries whose names
+// begin with "." are left alone; links (reparse points) are removed as
+// themselves, never entered. Stops at the first entry it cannot delete. 1 when
+// the folder itself was removed, else 0.
+int RemoveTree(const std::wstring& folder,
+               const DirectoryListing& listing = SystemDirectoryListing());
+
+// Removes the folder only when it holds no entries (names beginning with "."
+// not counted) or cannot be listed. 1 when removed, else 0.
+int RemoveFolderIfEmpty(const std::wstring& folder,
+                        const DirectoryListing& listing = SystemDirectoryListing());
+
+// The program-files folder and the all-users Start-menu programs folder, read
+// from HKEY_LOCAL_MACHINE and expanded; empty when unavailable or too long.
+std::wstring ReadProgramFilesFolder();
+std::wstring ReadCommonProgramsFolder();
+
+}  // namespace qnvpd

@@ -1,0 +1,24 @@
+// Writing the payload of both runs.
+#pragma once
+
+#include <string>
+
+namespace qnvpd {
+
+enum class InstallExtraction {
+  Ready,          // setup.exe is in place; *setupPath names it
+  SetupMissing,   // no setup.exe after extraction: 1001, the tree stays
+  WriteFailed,    // a payload file could not be fully written: 1001, remove the tree
+  PathTooLong,    // a path would not fit its buffer: 1001, nothing written past it
+};
+
+// Creates the eleven folders and writes the 39 files of the install run into the
+// prepared ExtractionRoot, then checks for setup.exe.
+InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
+                                        std::wstring* setupPath);
+
+// Writes the three files of the removal kit into the ExtractionRoot. Failures are
+// found by the presence checks of the removal run.
+void ExtractRemovalKit(const std::wstring& extractionRoot);
+
+}  // namespace qnvpd

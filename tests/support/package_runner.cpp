@@ -1,0 +1,263 @@
+#include "package_runner.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <cwctype>
+
+namespace qnvpd_test {
+
+namespace {
+
+std::wstring EnvOrEmpty(const wchar_t* name) {
+  wchar_t buf[4096];
+  DWORD n = GetEnvironmentVariableW(name, buf, 4096);
+  return n > 0 && n < 4096 ? std::wstring(buf, n) : std::wstring();
+}
+
+// The environment block for the child: ours, with the requested changes.
+std::vector<wchar_t> BuildEnvironment(const RunOptions& options) {
+  std::map<std::wstring, std::wstring> vars;  // upper-cased name -> "Name=Value"
+  std::map<std::wstring, std::wstring> order;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+    std::wstring entry = p;
+    size_t eq = entry.find(L'=', 1);
+    if (eq == std::wstring::npos) continue;
+    std::wstring key = entry.substr(0, eq);
+    std::wstring upper = key;
+    for (auto& c : upper) c = towupper(c);
+    vars[upper] = entry;
+  }
+  FreeEnvironmentStringsW(block);
+  auto set = [&](const std::wstring& key, const std::wstring& value) {
+    std::wstring upper = key;
+    for (auto& c : upper) c = towupper(c);
+    if (value.empty())
+      vars.erase(upper);
+    else
+      vars[upper] = key + L"=" + value;
+  };
+  if (!options.tempFolder.empty()) {
+    set(L"TMP", options.tempFolder);
+    set(L"TEMP", options.tempFolder);
+  }
+  for (const auto& kv : options.env) set(kv.first, kv.second);
+  std::vector<wchar_t> out;
+  for (const auto& kv : vars) {
+    out.insert(out.end(), kv.second.begin(), kv.second.end());
+    out.push_back(L'\0');
+  }
+  out.push_back(L'\0');
+  return out;
+}
+
+struct BoxWatch {
+  DWORD processId;
+  std::vector<HWND> seen;
+};
+
+BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
+  auto* watch = reinterpret_cast<BoxWatch*>(param);
+  wchar_t cls[64] = {};
+  GetClassNameW(window, cls, 64);
+  if (wcscmp(cls, L"#32770") != 0) return TRUE;
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (wcscmp(title, kCaption) != 0) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == watch->processId) watch->seen.push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+std::wstring PackagePath() { return EnvOrEmpty(L"QNVPD_PACKAGE"); }
+
+std::wstring VariantPackagePath(const wchar_t* variant) {
+  return EnvOrEmpty(L"QNVPD_VARIANTS") + L"\\" + variant + L"\\QNVPDSetup.exe";
+}
+
+std::wstring StandinPayloadDir() { return EnvOrEmpty(L"QNVPD_STANDIN_PAYLOAD"); }
+
+std::wstring ScratchDir() {
+  static std::wstring dir;
+  if (dir.empty()) {
+    std::wstring base = EnvOrEmpty(L"QNVPD_SCRATCH");
+    if (base.empty()) {
+      wchar_t temp[MAX_PATH + 1];
+      GetTempPathW(MAX_PATH + 1, temp);
+      base = std::wstring(temp) + L"qnvpd-scratch";
+    }
+    CreateDirectoryW(base.c_str(), nullptr);
+    dir = base + L"\\p" + std::to_wstring(GetCurrentProcessId());
+    DeleteTree(dir);
+    CreateDirectoryW(dir.c_str(), nullptr);
+  }
+  return dir;
+}
+
+HANDLE StartProgram(const std::wstring& program, const RunOptions& options) {
+  std::wstring cmd = L"\"" + program + L"\"";
+  if (!options.arguments.empty()) cmd += L" " + options.arguments;
+  std::vector<wchar_t> cmdBuf(cmd.begin(), cmd.end());
+  cmdBuf.push_back(L'\0');
+  std::vector<wchar_t> env = BuildEnvironment(options);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(program.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &si, &pi)) {
+    return nullptr;
+  }
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+RunResult RunProgram(const std::wstring& program, const RunOptions& options) {
+  RunResult result;
+  HANDLE process = StartProgram(program, options);
+  if (process == nullptr) {
+    result.exitCode = 0xFFFFFFFF;
+    return result;
+  }
+  DWORD pid = GetProcessId(process);
+  DWORD start = GetTickCount();
+  std::vector<HWND> pressed;
+  for (;;) {
+    DWORD wait = WaitForSingleObject(process, 50);
+    if (wait == WAIT_OBJECT_0) break;
+    if (options.watchMessageBoxes) {
+      BoxWatch watch{pid, {}};
+      EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&watch));
+      for (HWND box : watch.seen) {
+        bool known = false;
+        for (HWND p : pressed) known = known || p == box;
+        if (known) continue;
+        Sleep(100);  // let the box finish setting itself up
+        wchar_t text[2048] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        result.boxTexts.push_back(text);
+        pressed.push_back(box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      }
+    }
+    if (GetTickCount() - start > options.timeoutMs) {
+      TerminateProcess(process, 0xDEAD);
+      WaitForSingleObject(process, 5000);
+      result.timedOut = true;
+      break;
+    }
+  }
+  GetExitCodeProcess(process, &result.exitCode);
+  CloseHandle(process);
+  return result;
+}
+
+void SetWindowsVersionFor(const std::wstring& exeName, const std::wstring& version) {
+  std::wstring key = L"Software\\Wine\\AppDefaults\\" + exeName;
+  if (version.empty()) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    return;
+  }
+  RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version.c_str(),
+                  static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return std::string();
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  CloseHandle(f);
+  return out;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+std::multimap<std::string, std::string> ReadReport(const std::wstring& path) {
+  std::multimap<std::string, std::string> out;
+  std::istringstream in(ReadFileBytes(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    out.emplace(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return out;
+}
+
+std::vector<std::string> ReportValues(const std::multimap<std::string, std::string>& report,
+                                      const std::string& key) {
+  std::vector<std::string> values;
+  auto range = report.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+  return values;
+}
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &w[0], n);
+  return w;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &s[0], n, nullptr,
+                      nullptr);
+  return s;
+}
+
+void DeleteTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = path + L"\\" + name;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        DeleteTree(full);
+      } else {
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveDirectoryW(full.c_str());
+        else
+          DeleteFileW(full.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace qnvpd_test

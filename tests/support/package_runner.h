@@ -1,0 +1,64 @@
+// Running the built package (or any Windows program) from a Windows-side test:
+// full 32-bit exit codes, a chosen environment, and a watcher for message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qnvpd_test {
+
+// Paths handed in by CTest (as Windows paths).
+std::wstring PackagePath();              // build\QNVPDSetup.exe
+std::wstring VariantPackagePath(const wchar_t* variant);  // a test package, e.g. L"nosetup"
+std::wstring StandinPayloadDir();        // the stand-in payload folder (install\, removal\)
+std::wstring ScratchDir();               // a fresh folder for this test process
+
+struct RunOptions {
+  std::wstring arguments;                          // the package's command line tail
+  std::map<std::wstring, std::wstring> env;        // set for the child ("" removes)
+  std::wstring tempFolder;                         // TMP and TEMP for the child, if set
+  DWORD timeoutMs = 60000;                         // killed (exit code 0xDEAD) after this
+  bool watchMessageBoxes = true;                   // press OK on boxes with the caption
+};
+
+struct RunResult {
+  DWORD exitCode = 0;
+  bool timedOut = false;
+  std::vector<std::wstring> boxTexts;  // texts of the message boxes it showed, in order
+};
+
+// Starts program with "\"program\" arguments", waits, and returns what happened.
+RunResult RunProgram(const std::wstring& program, const RunOptions& options);
+inline RunResult RunPackage(const RunOptions& options) {
+  return RunProgram(PackagePath(), options);
+}
+
+// Starts program without waiting; the caller owns the returned process handle.
+HANDLE StartProgram(const std::wstring& program, const RunOptions& options);
+
+// Windows version reported to a program of this file name (Wine's per-application
+// override), e.g. L"win2k", L"nt40"; an empty version removes the override.
+void SetWindowsVersionFor(const std::wstring& exeName, const std::wstring& version);
+
+// Small file helpers.
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Report lines of the stand-in payload programs: key -> values in order.
+std::multimap<std::string, std::string> ReadReport(const std::wstring& path);
+std::vector<std::string> ReportValues(const std::multimap<std::string, std::string>& report,
+                                      const std::string& key);
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& text);
+
+// Deletes a folder tree (for test set-up; independent of the package's code).
+void DeleteTree(const std::wstring& path);
+
+constexpr const wchar_t kCaption[] = L"KAVRO QN Virtual Port Driver Ver.7.20b";
+constexpr const wchar_t kProductCode[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
+
+}  // namespace qnvpd_test
