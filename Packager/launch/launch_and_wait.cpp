@@ -1,0 +1,104 @@
+#include "launch_and_wait.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "child_command_line.h"
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+constexpr int kNotStarted = 2;
+// Tells the notification window that the child has ended; its message loop
+// stops on it after the child's own result messages.
+constexpr UINT kChildEndedMessage = WM_USER + 1;
+constexpr int kMaxPollRounds = 5000;      // then simply wait
+constexpr DWORD kDialogSettleMs = 1000;   // let the dialog finish drawing first
+constexpr int kMaxExitCodeReads = 100;
+
+// EnumWindows callback: raises the first top-level window of the child process
+// (id in `childProcessId`) that is the installer's dialog, and stops there.
+BOOL CALLBACK BringChildDialogToFront(HWND window, LPARAM childProcessId) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != static_cast<DWORD>(childProcessId)) return TRUE;
+
+  wchar_t className[260] = {};
+  GetClassNameW(window, className, 260);
+  if (!IsChildDialogClass(className)) return TRUE;
+
+  Sleep(kDialogSettleMs);
+  SetForegroundWindow(window);
+  return FALSE;
+}
+
+bool HasEnded(HANDLE process) { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
+
+// Looks for the child's dialog until it is found, the child ends, or the rounds
+// run out; a child that never shows one is then just waited for.
+void RaiseChildDialog(HANDLE process, DWORD processId) {
+  if (HasEnded(process)) return;
+  int rounds = 0;
+  for (;;) {
+    if (!EnumWindows(BringChildDialogToFront, static_cast<LPARAM>(processId))) return;
+    Sleep(1);
+    if (++rounds > kMaxPollRounds) return;
+    if (HasEnded(process)) return;
+  }
+}
+
+// The exit code of an ended process. The code can still read STILL_ACTIVE for a
+// moment after the process handle is signalled; after the last read, 259 stands.
+DWORD ReadExitCode(HANDLE process) {
+  DWORD code = STILL_ACTIVE;  // a failed read counts as "not known yet"
+  for (int reads = 1;; ++reads) {
+    GetExitCodeProcess(process, &code);
+    if (code != STILL_ACTIVE || reads >= kMaxExitCodeReads) return code;
+    Sleep(10);
+  }
+}
+
+}  // namespace
+
+bool IsChildDialogClass(const wchar_t* className) {
+  return std::wcsstr(className, L"TSetDialog") != nullptr ||
+         std::wcsstr(className, L"MsiDialogCloseClass") != nullptr;
+}
+
+int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow) {
+  PROCESS_INFORMATION processInfo = {};
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
+  startup.wShowWindow = SW_SHOWNORMAL;
+
+  // A folder passes too: the start below then fails and reports it.
+  if (GetFileAttributesW(ExecutablePart(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return kNotStarted;
+  }
+  std::vector<wchar_t> commandLine;
+  if (!ComposeChildCommandLine(path, arguments, &commandLine)) return kNotStarted;
+
+  // The path is also the application name, so a blank in it can never make the
+  // system start some other program that happens to match its first words.
+  if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &processInfo)) {
+    return kNotStarted;
+  }
+  ScopedHandle process(processInfo.hProcess);
+  ScopedHandle thread(processInfo.hThread);
+
+  RaiseChildDialog(process.Get(), processInfo.dwProcessId);
+  WaitForSingleObject(process.Get(), INFINITE);
+  Sleep(10);
+  const DWORD exitCode = ReadExitCode(process.Get());
+
+  thread.Reset();
+  process.Reset();
+  PostMessageW(notifyWindow, kChildEndedMessage, 0, 0);
+  return static_cast<int>(exitCode);
+}
+
+}  // namespace qnvpd

@@ -1,0 +1,223 @@
+#include "launch/launch_and_wait.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "launch/child_command_line.h"
+
+namespace qnvpd {
+namespace {
+
+constexpr UINT kChildEnded = WM_USER + 1;
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n < 1024 ? std::wstring(value, n) : std::wstring();
+}
+
+void DeleteFolderTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = folder + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteFolderTree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// Each test gets a scratch folder, a record file that the child programs write
+// to (through the inherited environment) and a hidden window to be told on.
+class LaunchAndWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::wstring helpers = Env(L"QNVPD_HELPERS");
+    ASSERT_FALSE(helpers.empty()) << "QNVPD_HELPERS is not set";
+    child_ = helpers + L"\\launch_child.exe";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(child_.c_str())) << "no launch_child.exe";
+
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    static int serial = 0;
+    scratch_ = std::wstring(temp) + L"qnvpd-launch-" + std::to_wstring(GetCurrentProcessId()) +
+               L"-" + std::to_wstring(++serial);
+    DeleteFolderTree(scratch_);
+    ASSERT_TRUE(CreateDirectoryW(scratch_.c_str(), nullptr));
+    record_ = scratch_ + L"\\record.txt";
+    SetEnvironmentVariableW(L"QNVPD_LAUNCH_RECORD", record_.c_str());
+
+    window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(nullptr, window_);
+  }
+
+  void TearDown() override {
+    SetEnvironmentVariableW(L"QNVPD_LAUNCH_RECORD", nullptr);
+    if (window_ != nullptr) DestroyWindow(window_);
+    DeleteFolderTree(scratch_);
+  }
+
+  // The messages queued for the window, in order.
+  std::vector<MSG> QueuedMessages() {
+    std::vector<MSG> messages;
+    MSG msg;
+    while (PeekMessageW(&msg, window_, WM_USER, WM_USER + 1, PM_REMOVE)) messages.push_back(msg);
+    return messages;
+  }
+
+  // The lines the child programs recorded, without their line ends.
+  std::vector<std::wstring> Record() {
+    std::vector<std::wstring> lines;
+    HANDLE f = CreateFileW(record_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return lines;
+    std::string bytes(1 << 16, '\0');
+    DWORD read = 0;
+    ReadFile(f, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(f);
+    bytes.resize(read);
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                    &text[0], static_cast<int>(text.size())));
+    size_t start = 0;
+    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+  }
+
+  std::vector<std::wstring> RecordValues(const std::wstring& key) {
+    std::vector<std::wstring> values;
+    for (const std::wstring& line : Record()) {
+      if (line.compare(0, key.size() + 1, key + L"=") == 0) values.push_back(line.substr(key.size() + 1));
+    }
+    return values;
+  }
+
+  std::wstring CopyChildTo(const std::wstring& path) {
+    EXPECT_TRUE(CopyFileW(child_.c_str(), path.c_str(), FALSE)) << GetLastError();
+    return path;
+  }
+
+  std::wstring child_;
+  std::wstring scratch_;
+  std::wstring record_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndPostsTheEndAfterTheChildsOwnMessages) {
+  const std::wstring handle = std::to_wstring(reinterpret_cast<INT_PTR>(window_));
+  const std::wstring arguments = L"3000 post " + handle + L" 42";
+
+  EXPECT_EQ(3000, LaunchAndWait(child_, arguments, window_));
+
+  std::vector<MSG> queued = QueuedMessages();
+  ASSERT_EQ(2u, queued.size());
+  EXPECT_EQ(static_cast<UINT>(WM_USER), queued[0].message);
+  EXPECT_EQ(42u, queued[0].wParam);
+  EXPECT_EQ(kChildEnded, queued[1].message);
+  EXPECT_EQ(0u, queued[1].wParam);
+  EXPECT_EQ(0, queued[1].lParam);
+
+  // Started by its quoted path, from this process's folder, shown normally.
+  EXPECT_EQ(std::vector<std::wstring>{child_ + L"|\"" + child_ + L"\" " + arguments},
+            RecordValues(L"ran"));
+  wchar_t cwd[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  EXPECT_EQ(std::vector<std::wstring>{cwd}, RecordValues(L"cwd"));
+  EXPECT_EQ(std::vector<std::wstring>{L"5,1"}, RecordValues(L"startup"));
+}
+
+TEST_F(LaunchAndWaitTest, ExitCodesTwoAndStillActiveComeBackAsTheyAre) {
+  // A child's own 2 cannot be told from a failed start; it still ran and was waited for.
+  EXPECT_EQ(2, LaunchAndWait(child_, L"2", window_));
+  ASSERT_EQ(1u, QueuedMessages().size());
+  // 259 reads like "still running" every time; after the last read it stands.
+  EXPECT_EQ(259, LaunchAndWait(child_, L"259", window_));
+  ASSERT_EQ(1u, QueuedMessages().size());
+  EXPECT_EQ(2u, RecordValues(L"ran").size());
+}
+
+TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
+  // Missing file; a folder (passes the presence test, but cannot be started);
+  // an existing program with text behind its ".exe " (the whole path is the
+  // program's name, so nothing of that name exists).
+  EXPECT_EQ(2, LaunchAndWait(scratch_ + L"\\missing.exe", L"0", window_));
+  EXPECT_EQ(2, LaunchAndWait(scratch_, L"0", window_));
+  EXPECT_EQ(2, LaunchAndWait(child_ + L" 0", L"0", window_));
+
+  // The program exists, but the part before the last ".exe " does not.
+  const std::wstring folder = scratch_ + L"\\x.exe dir";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring inner = CopyChildTo(folder + L"\\child.exe");
+  EXPECT_EQ(2, LaunchAndWait(inner, L"0", window_));
+
+  EXPECT_TRUE(QueuedMessages().empty());
+  EXPECT_TRUE(Record().empty());
+}
+
+TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {
+  // Quote, path, quote, blank, arguments and the zero fill the 1024 characters.
+  const size_t room = kChildCommandLineCapacity - (child_.size() + 4);
+  const std::wstring fits = L"7 " + std::wstring(room - 2, L'p');
+
+  EXPECT_EQ(2, LaunchAndWait(child_, fits + L"p", window_));
+  EXPECT_TRUE(QueuedMessages().empty());
+  EXPECT_TRUE(Record().empty());
+
+  EXPECT_EQ(7, LaunchAndWait(child_, fits, window_));
+  EXPECT_EQ(1u, QueuedMessages().size());
+  EXPECT_EQ(std::vector<std::wstring>{child_ + L"|\"" + child_ + L"\" " + fits},
+            RecordValues(L"ran"));
+}
+
+TEST_F(LaunchAndWaitTest, BlankInThePathNeverStartsAProgramNamedAfterItsFirstWord) {
+  const std::wstring folder = scratch_ + L"\\Jo Smith";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring wanted = CopyChildTo(folder + L"\\child.exe");
+  const std::wstring planted = CopyChildTo(scratch_ + L"\\Jo.exe");
+
+  EXPECT_EQ(5, LaunchAndWait(wanted, L"5", window_));
+
+  const std::vector<std::wstring> ran = RecordValues(L"ran");
+  ASSERT_EQ(1u, ran.size());
+  EXPECT_EQ(wanted + L"|\"" + wanted + L"\" 5", ran[0]);
+  EXPECT_EQ(std::wstring::npos, ran[0].find(planted + L"|"));
+}
+
+TEST(IsChildDialogClassTest, MatchesEitherNameAnywhereInTheClassCaseSensitively) {
+  EXPECT_TRUE(IsChildDialogClass(L"TSetDialog"));
+  EXPECT_TRUE(IsChildDialogClass(L"ISTSetDialog32"));
+  EXPECT_TRUE(IsChildDialogClass(L"MsiDialogCloseClass"));
+  EXPECT_TRUE(IsChildDialogClass(L"xMsiDialogCloseClassx"));
+  EXPECT_FALSE(IsChildDialogClass(L"tsetdialog"));
+  EXPECT_FALSE(IsChildDialogClass(L"MsiDialogNoCloseClass"));
+  EXPECT_FALSE(IsChildDialogClass(L"#32770"));
+  EXPECT_FALSE(IsChildDialogClass(L""));
+}
+
+TEST_F(LaunchAndWaitTest, RaisesTheChildsDialogOnlyWhenItsClassMatches) {
+  EXPECT_EQ(0, LaunchAndWait(child_, L"0 dialog ISTSetDialogX", window_));
+  EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
+
+  // Lower case does not match: the child waits in vain and ends by itself.
+  EXPECT_EQ(0, LaunchAndWait(child_, L"0 dialog istsetdialogx", window_));
+  EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
+  EXPECT_EQ(2u, QueuedMessages().size());
+}
+
+}  // namespace
+}  // namespace qnvpd
