@@ -1,0 +1,107 @@
+#include "removal_run.h"
+
+#include "checks/wow64.h"
+#include "launch_and_wait.h"
+#include "launcher/result_codes.h"
+#include "launcher/string_table.h"
+#include "payload/cleanup.h"
+#include "payload/extraction_root.h"
+#include "payload/install_extraction.h"
+#include "payload/payload_manifest.h"
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+constexpr int kLaunchFailed = 2;  // not started, or the setup itself failed
+constexpr wchar_t kRemovalArgument[] = L"/9";
+constexpr char kUninstallEntryName[] = "RCVCLN_UninstQNCOMUSB";
+constexpr wchar_t kMakerFolderSuffix[] = L"\\KAVRO";
+
+using UninstallEntryFn = int (*)();
+
+bool IsPresent(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Where the system can restrict it, the library's own imports are looked for
+// only beside it and in the system folder, never in the current folder or PATH.
+DWORD LibraryLoadFlags() {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  if (kernel32 != nullptr && GetProcAddress(kernel32, "AddDllDirectory") != nullptr) {
+    return LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+  }
+  return LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
+// Both flag sets need a full path; the ExtractionRoot is relative when the
+// temporary folder was the Windows folder.
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t full[kRemovalPathCapacity] = {};
+  const DWORD length = GetFullPathNameW(path.c_str(), kRemovalPathCapacity, full, nullptr);
+  if (length == 0 || length >= kRemovalPathCapacity) return path;
+  return std::wstring(full, length);
+}
+
+// Runs the library's removal entry, if it loads and has one; the library is
+// released again before anything else starts.
+void CallUninstallEntry(const std::wstring& libraryPath) {
+  ScopedLibrary library(LoadLibraryExW(FullPath(libraryPath).c_str(), nullptr, LibraryLoadFlags()));
+  if (!library.IsValid()) return;
+  auto entry = reinterpret_cast<UninstallEntryFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.Get(), kUninstallEntryName)));
+  if (entry != nullptr) entry();  // what it returns tells nothing the setup does not
+}
+
+void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {
+  const std::wstring folder = MakerFolderPath(parentFolder);
+  if (!folder.empty()) RemoveFolderIfEmpty(folder);
+}
+
+}  // namespace
+
+bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
+                        std::wstring* path) {
+  if (extractionRoot.size() + fileName.size() + 1 > kRemovalPathCapacity) return false;
+  *path = extractionRoot + fileName;
+  return true;
+}
+
+std::wstring MakerFolderPath(const std::wstring& parentFolder) {
+  if (parentFolder.empty()) return std::wstring();
+  return parentFolder + kMakerFolderSuffix;
+}
+
+int RunRemoval(HWND notifyWindow) {
+  int result = kResultOk;
+  const std::wstring root = PrepareExtractionRoot();
+  ExtractRemovalKit(root);
+
+  // A path that does not fit its buffer is treated like a missing file.
+  std::wstring libraryPath;
+  const bool libraryFits =
+      ComposeRemovalPath(root, LoadStringInUserLanguage(kRemovalLibraryNameId), &libraryPath);
+  const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
+  std::wstring setupPath;
+  const bool setupFits =
+      ComposeRemovalPath(root, LoadStringInUserLanguage(setupNameId), &setupPath);
+
+  if (!setupFits || !IsPresent(setupPath)) result = kResultInstallFailed;
+  if (!libraryFits || !IsPresent(libraryPath)) result = kResultInstallFailed;
+
+  // With a file missing nothing is started and the kit stays where it was written.
+  if (result == kResultOk) {
+    CallUninstallEntry(libraryPath);
+    if (LaunchAndWait(setupPath, kRemovalArgument, notifyWindow) == kLaunchFailed) {
+      result = kResultInstallFailed;
+    }
+    RemoveTree(root);
+  }
+
+  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
+  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
+  return result;
+}
+
+}  // namespace qnvpd
