@@ -12,3 +12,15 @@ add_test(NAME release_signing
          COMMAND bash ${QNVPD_RELEASE_TESTS}/signing.sh ${CMAKE_SOURCE_DIR})
 set_tests_properties(release_signing PROPERTIES LABELS release TIMEOUT 900
                      RUN_SERIAL TRUE)
+
+# The inspection command on the package as built, on the test package without
+# resource 104, and on payload folders and tables that do not match.
+set(inspect_flags "")
+if(PAYLOAD_ALLOW_MISSING)
+  set(inspect_flags --allow-missing)
+endif()
+add_test(NAME release_inspect
+         COMMAND bash ${QNVPD_RELEASE_TESTS}/inspect.sh ${CMAKE_SOURCE_DIR}
+                 ${CMAKE_BINARY_DIR}/QNVPDSetup.exe $<TARGET_FILE:QNVPDSetup_nosetup>
+                 ${QNVPD_PAYLOAD_ROOT} ${inspect_flags})
+set_tests_properties(release_inspect PROPERTIES LABELS release TIMEOUT 300)

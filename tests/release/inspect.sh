@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# scripts/inspect-package on built packages: the package matches the payload it
+# was built from; a package without resource 104, a payload folder with one
+# changed or one absent file, a table with a row too few and a table with a
+# wrong file name are all reported with a non-zero exit code.
+#
+# usage: inspect.sh <source tree> <package> <package without 104> <payload folder> [--allow-missing]
+set -euo pipefail
+src=$(cd "$1" && pwd)
+pkg=$2 nosetup=$3 payload=$4
+allow=("${@:5}")
+. "$src/tests/release/common.sh"
+release_scratch
+inspect=$src/scripts/inspect-package
+def=$src/Packager/payload/payload_manifest.def
+
+fail() { echo "FAIL: $*"; echo "--- output:"; cat "$scratch/out"; exit 1; }
+# run <expected exit: 0 or nonzero> <args...>: output in $scratch/out.
+run() {
+  local want=$1 rc=0
+  shift
+  "$inspect" "$@" >"$scratch/out" 2>&1 || rc=$?
+  if [ "$want" = 0 ] && [ "$rc" != 0 ]; then fail "exit $rc from: $*"; fi
+  if [ "$want" != 0 ] && [ "$rc" = 0 ]; then fail "exit 0 from: $*"; fi
+  if [ "$want" != 0 ] && [ "$rc" = 2 ]; then fail "could not read its input: $*"; fi
+  return 0
+}
+has() { grep -qF -- "$1" "$scratch/out" || fail "no line with: $1"; }
+
+# ------------------------------------------------------------ the package as built
+run 0 "$pkg" --payload "$payload" "${allow[@]}"
+has "FileVersion (fixed)     7.2.10.0"
+has "ProductVersion (fixed)  7.2.0.0"
+has "CompanyName             KAVRO"
+has '<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+has '<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>'
+has "   60 1041  KAVRO QN Virtual Port Driver Ver.7.20a"
+has "  111 1033  QN Virtual Port Driver Installer"
+has "  123 1041  {5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}"
+has "  149 1041  0x0404.ini"
+has "  157 1033  QNCOMUSBCLN.dll"
+# Size and hash of a resource are those of its file, shown at its place in the tree.
+manual="$payload/install/manual/EN/QNVirtualPortDriver_User'sManual.pdf"
+if [ -f "$manual" ]; then
+  has "  119  $(printf '%9d' "$(stat -c %s "$manual")")  $(sha256sum <"$manual" | cut -d' ' -f1)  manual\\EN\\QNVirtualPortDriver_User'sManual.pdf"
+fi
+has "KPESetup64.exe   (removal run)"
+has "OK: the package carries exactly the payload table"
+[ "${#allow[@]}" -gt 0 ] || has "42 of 42 resources equal their file"
+echo "ok: the built package matches its payload"
+
+# ------------------------------------------------------------ resource 104 left out
+run 1 "$nosetup"
+has "PROBLEM: resource 104 missing (install/setup.exe)"
+has "  104          -  (missing)"
+run 0 "$nosetup" --allow-missing
+has "note: resource 104 missing (install/setup.exe), allowed"
+echo "ok: a package without resource 104 is refused unless missing files are allowed"
+
+# ------------------------------------------------------------ payload folder differs
+changed=install/qnusb/QNUSBXP/QNUSB90.INF
+cp -r "$payload" "$scratch/payload"
+printf '!' | dd of="$scratch/payload/$changed" bs=1 seek=3 conv=notrunc status=none
+run 1 "$pkg" --payload "$scratch/payload" "${allow[@]}"
+has "PROBLEM: resource 137 differs from $changed"
+has "first difference at byte 3"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 1 ] || fail "more than the one changed file reported"
+cp "$payload/$changed" "$scratch/payload/$changed"
+rm "$scratch/payload/removal/KPESetup32.exe"
+run 1 "$pkg" --payload "$scratch/payload" "${allow[@]}"
+has "PROBLEM: resource 148: removal/KPESetup32.exe is not in the payload folder"
+echo "ok: a changed or absent payload file is named"
+
+# ------------------------------------------------------------ table and package disagree
+grep -v '^PAYLOAD_FILE(143,' "$def" >"$scratch/short.def"
+run 1 "$pkg" --manifest "$scratch/short.def"
+has "PROBLEM: resource 143 is not in the payload table"
+sed 's/^PAYLOAD_FILE(104, Root, 114, "", "setup.exe")/PAYLOAD_FILE(104, Root, 114, "", "Setup.exe")/' \
+  "$def" >"$scratch/renamed.def"
+cmp -s "$def" "$scratch/renamed.def" && { echo "FAIL: row 104 not found in $def"; exit 1; }
+run 1 "$pkg" --manifest "$scratch/renamed.def"
+has "PROBLEM: string 114 in language 1041 reads 'setup.exe', the payload table names 'Setup.exe'"
+echo "ok: an extra resource and a wrong file name are reported"
