@@ -5,7 +5,7 @@
 QNVPD_TOOLCHAIN=cmake/mingw-w64-i686.cmake
 
 release_scratch() {
-  scratch=$(mktemp -d "${TMPDIR:-/tmp}/qnvpd-release.XXXXXX")
+  scratch=$(mktemp -d -t qnvpd-release.XXXXXX)
   trap 'rm -rf "$scratch"' EXIT
 }
 
