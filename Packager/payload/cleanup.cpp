@@ -1,0 +1,157 @@
+#include "payload/cleanup.h"
+
+#include <cwchar>
+
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+constexpr DWORD kFolderTextCapacity = 260;
+
+HANDLE SystemFindFirst(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
+  return FindFirstFileW(pattern, data);
+}
+BOOL SystemFindNext(HANDLE find, WIN32_FIND_DATAW* data) { return FindNextFileW(find, data); }
+BOOL SystemFindClose(HANDLE find) { return FindClose(find); }
+
+// Owns one open listing and closes it through the listing it came from.
+class ListingSearch {
+ public:
+  ListingSearch(const DirectoryListing& listing, const std::wstring& folder,
+                WIN32_FIND_DATAW* data)
+      : listing_(listing),
+        find_(listing.findFirst(ComposeSearchPattern(folder).c_str(), data)) {}
+  ~ListingSearch() {
+    if (IsOpen()) listing_.findClose(find_);
+  }
+  ListingSearch(const ListingSearch&) = delete;
+  ListingSearch& operator=(const ListingSearch&) = delete;
+
+  bool IsOpen() const { return find_ != INVALID_HANDLE_VALUE && find_ != nullptr; }
+  bool Next(WIN32_FIND_DATAW* data) { return listing_.findNext(find_, data) != FALSE; }
+
+ private:
+  const DirectoryListing& listing_;
+  HANDLE find_;
+};
+
+bool IsPassedOver(const WIN32_FIND_DATAW& entry) { return entry.cFileName[0] == L'.'; }
+
+// Clears read-only, hidden and system on the link itself: opened as a reparse
+// point, so the attributes of whatever it points to stay as they are.
+void ClearLinkAttributes(const std::wstring& path) {
+  ScopedFile link(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr));
+  if (!link.IsValid()) return;
+  FILE_BASIC_INFO info = {};
+  info.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero times leave the times unchanged
+  SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
+}
+
+// Removes one listed entry; true when it is gone.
+bool RemoveEntry(const std::wstring& path, DWORD attributes, const DirectoryListing& listing) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A link goes as itself; entering it would delete what it points to.
+    ClearLinkAttributes(path);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(path.c_str()) != FALSE;
+    return DeleteFileW(path.c_str()) != FALSE;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveTree(path, listing) == 1;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(path.c_str()) != FALSE;
+}
+
+int RemoveFolderItself(const std::wstring& folder) {
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return RemoveDirectoryW(folder.c_str()) ? 1 : 0;
+}
+
+// A registry folder value, terminated inside its buffer and expanded; empty
+// when the key or value is missing or either text does not fit its buffer.
+std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
+  ScopedKey key;
+  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, keyPath, key.Receive()) != ERROR_SUCCESS) return {};
+
+  wchar_t raw[kFolderTextCapacity] = {};
+  DWORD bytes = sizeof raw;
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw),
+                       &bytes) != ERROR_SUCCESS) {
+    return {};
+  }
+  // Stored strings need not carry their terminator; one that fills the whole
+  // buffer without one does not fit.
+  const size_t units = bytes / sizeof(wchar_t);
+  if (wmemchr(raw, L'\0', units) == nullptr) {
+    if (units >= kFolderTextCapacity) return {};
+    raw[units] = L'\0';
+  }
+
+  wchar_t expanded[kFolderTextCapacity] = {};
+  const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, kFolderTextCapacity);
+  if (needed == 0 || needed > kFolderTextCapacity) return {};
+  return expanded;
+}
+
+}  // namespace
+
+const DirectoryListing& SystemDirectoryListing() {
+  static const DirectoryListing listing = {SystemFindFirst, SystemFindNext, SystemFindClose};
+  return listing;
+}
+
+std::wstring ComposeSearchPattern(const std::wstring& folder) {
+  if (!folder.empty() && folder.back() == L'\\') return folder + L"*.*";
+  return folder + L"\\*.*";
+}
+
+std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name) {
+  return folder + L"\\" + name;
+}
+
+int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
+  {
+    WIN32_FIND_DATAW entry = {};
+    ListingSearch search(listing, folder, &entry);
+    if (search.IsOpen()) {
+      do {
+        if (IsPassedOver(entry)) continue;
+        if (!RemoveEntry(ComposeEntryPath(folder, entry.cFileName), entry.dwFileAttributes,
+                         listing)) {
+          // What is left, and every folder above it, stays for the next run.
+          return 0;
+        }
+      } while (search.Next(&entry));
+    }
+  }
+  return RemoveFolderItself(folder);
+}
+
+int RemoveFolderIfEmpty(const std::wstring& folder, const DirectoryListing& listing) {
+  {
+    WIN32_FIND_DATAW entry = {};
+    ListingSearch search(listing, folder, &entry);
+    if (search.IsOpen()) {
+      do {
+        if (!IsPassedOver(entry)) return 0;  // nothing inside a maker's folder is ours
+      } while (search.Next(&entry));
+    }
+  }
+  return RemoveFolderItself(folder);
+}
+
+std::wstring ReadProgramFilesFolder() {
+  return ReadFolderValue(L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesPath");
+}
+
+std::wstring ReadCommonProgramsFolder() {
+  return ReadFolderValue(
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+      L"Common Programs");
+}
+
+}  // namespace qnvpd
