@@ -1,6 +1,8 @@
 // The working folder of a run: the product GUID under the user's temporary folder.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace qnvpd {
@@ -9,9 +11,43 @@ namespace qnvpd {
 // the empty string when it equals the Windows folder exactly.
 std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder);
 
+// The ExtractionRoot from a base folder and the product GUID: base, GUID, "\".
+// No separator goes between the two, since a base that is not empty ends in one.
+std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring& productCode);
+
 // The base folder from GetTempPathW and GetWindowsDirectoryW (260-character
 // buffers); a query that fails or does not fit leaves an empty text.
 std::wstring GetExtractionBase();
+
+// The security the ExtractionRoot is created with: a protected DACL that grants
+// full access to Administrators, SYSTEM and the process token's owner (one entry
+// when the owner is one of the two), inherited by files and folders below.
+class PrivateFolderSecurity {
+ public:
+  PrivateFolderSecurity();
+  PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
+  PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
+
+  // For CreateDirectoryW; null when the descriptor could not be built.
+  SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
+
+ private:
+  bool ReadTokenOwner();
+  bool Allow(PSID sid);
+
+  // Room for three allowed entries of the largest SID, and the ACL header.
+  static constexpr DWORD kAclBytes =
+      sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE);
+
+  alignas(DWORD) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(DWORD) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
+  alignas(DWORD) BYTE ownerInfo_[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
+  PSID owner_ = nullptr;
+  alignas(DWORD) BYTE acl_[kAclBytes] = {};
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  SECURITY_ATTRIBUTES attributes_ = {};
+  bool ready_ = false;
+};
 
 // Composes the ExtractionRoot (base, product GUID, "\"), removes whatever an
 // earlier run left there and creates the folder afresh, readable and writable

@@ -1,0 +1,112 @@
+#include "payload/extraction_root.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "launcher/string_table.h"
+#include "payload/cleanup.h"
+#include "payload/payload_manifest.h"
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+constexpr DWORD kPathCapacity = 260;
+
+// A stale root that keeps coming back between our removal and our creation is
+// someone else's doing; after this many tries we stop racing for it.
+constexpr int kCreateAttempts = 3;
+
+// Creates the root so that it carries our descriptor: only a folder this call
+// created itself counts, since one that reappeared after the removal could hold
+// files planted by someone else.
+bool CreatePrivateRoot(const std::wstring& root) {
+  PrivateFolderSecurity security;
+  if (security.Attributes() == nullptr) return false;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    if (CreateDirectoryW(root.c_str(), security.Attributes())) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    RemoveTree(root);
+  }
+  return false;
+}
+
+}  // namespace
+
+PrivateFolderSecurity::PrivateFolderSecurity() {
+  DWORD size = sizeof administrators_;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) return;
+  size = sizeof system_;
+  if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &size)) return;
+  if (!ReadTokenOwner()) return;
+
+  if (!InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION)) return;
+  if (!Allow(administrators_) || !Allow(system_)) return;
+  // An elevated administrator's token is usually owned by the Administrators
+  // group itself; one entry for it is enough.
+  if (!EqualSid(owner_, administrators_) && !EqualSid(owner_, system_) && !Allow(owner_)) return;
+
+  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
+  if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_), FALSE)) return;
+  // Protected: nothing of the temporary folder's own entries is inherited, so
+  // whoever may write there cannot write in here.
+  if (!SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) return;
+  attributes_.nLength = sizeof attributes_;
+  attributes_.lpSecurityDescriptor = &descriptor_;
+  attributes_.bInheritHandle = FALSE;
+  ready_ = true;
+}
+
+bool PrivateFolderSecurity::ReadTokenOwner() {
+  ScopedHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  DWORD needed = 0;
+  if (!GetTokenInformation(token.Get(), TokenOwner, ownerInfo_, sizeof ownerInfo_, &needed)) {
+    return false;
+  }
+  owner_ = reinterpret_cast<TOKEN_OWNER*>(ownerInfo_)->Owner;
+  return owner_ != nullptr && IsValidSid(owner_);
+}
+
+bool PrivateFolderSecurity::Allow(PSID sid) {
+  return AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl_), ACL_REVISION,
+                               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                               sid) != FALSE;
+}
+
+std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder) {
+  if (std::wcscmp(tempFolder, windowsFolder) == 0) return std::wstring();
+  return tempFolder;
+}
+
+std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring& productCode) {
+  return base + productCode + L"\\";
+}
+
+std::wstring GetExtractionBase() {
+  wchar_t temp[kPathCapacity] = {};
+  wchar_t windows[kPathCapacity] = {};
+  // A length of 0 is a failure and one of the capacity or more a path that does
+  // not fit; neither leaves a text we may use, whatever the buffer holds.
+  const DWORD tempLength = GetTempPathW(kPathCapacity, temp);
+  if (tempLength == 0 || tempLength >= kPathCapacity) temp[0] = L'\0';
+  const DWORD windowsLength = GetWindowsDirectoryW(windows, kPathCapacity);
+  if (windowsLength == 0 || windowsLength >= kPathCapacity) windows[0] = L'\0';
+  return ComposeExtractionBase(temp, windows);
+}
+
+std::wstring PrepareExtractionRoot() {
+  const std::wstring root =
+      ComposeExtractionRoot(GetExtractionBase(), LoadStringInUserLanguage(kProductCodeId));
+  // Whatever an earlier run left behind is not ours to hand to the installer.
+  RemoveTree(root);
+  if (!CreatePrivateRoot(root)) {
+    // Default security rather than no folder at all; an existing one is reused.
+    CreateDirectoryW(root.c_str(), nullptr);
+  }
+  return root;
+}
+
+}  // namespace qnvpd
