@@ -7,11 +7,33 @@
 
 namespace qnvpd {
 
+// Capacity of the target path, the terminating zero included: twice the
+// platform's path limit, plus two.
+constexpr size_t kExtractPathCapacity = 522;
+
+// "<folder>\<name>" (a folder that ends in a backslash gets a second one, which
+// the platform reads as one). False, and *path untouched, when the text would
+// not fit kExtractPathCapacity.
+bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
+                             std::wstring* path);
+
+// Which step of ExtractResource failed, for callers that treat a resource left
+// out of the build differently from a file that could not be written.
+enum class ExtractStep {
+  Done,         // the whole file was written
+  PathTooLong,  // the target path does not fit its buffer; nothing touched
+  Resource,     // the resource is missing or unreadable; nothing touched
+  Create,       // the file could not be created
+  Write,        // the write failed or fell short; the partial file was deleted
+};
+
 // Writes RCDATA resource `id` of the running program to folder\name. 0 when the
 // whole file was written; otherwise the platform's error code of the failing
 // step, and no partial file is left behind (a short write counts as a failure,
 // ERROR_DISK_FULL when the platform reported none). A target path that does not
-// fit its buffer gives ERROR_FILENAME_EXCED_RANGE.
-DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name);
+// fit its buffer gives ERROR_FILENAME_EXCED_RANGE. `step`, when given, receives
+// the step that decided the result.
+DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
+                      ExtractStep* step = nullptr);
 
 }  // namespace qnvpd

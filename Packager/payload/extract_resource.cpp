@@ -1,0 +1,74 @@
+#include "payload/extract_resource.h"
+
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+// The failing call's error, never 0: a caller must not read a failure as success
+// because the platform left the last error unset.
+DWORD LastErrorOr(DWORD fallback) {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : fallback;
+}
+
+DWORD Fail(ExtractStep* step, ExtractStep failed, DWORD error) {
+  if (step != nullptr) *step = failed;
+  return error;
+}
+
+}  // namespace
+
+bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
+                             std::wstring* path) {
+  if (folder.size() + 1 + name.size() + 1 > kExtractPathCapacity) return false;
+  *path = folder + L"\\" + name;
+  return true;
+}
+
+DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
+                      ExtractStep* step) {
+  std::wstring path;
+  if (!ComposeExtractionTarget(folder, name, &path)) {
+    return Fail(step, ExtractStep::PathTooLong, ERROR_FILENAME_EXCED_RANGE);
+  }
+
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
+  if (found == nullptr) {
+    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_NAME_NOT_FOUND));
+  }
+  const DWORD size = SizeofResource(nullptr, found);
+  HGLOBAL loaded = LoadResource(nullptr, found);
+  if (loaded == nullptr) {
+    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
+  }
+  const void* data = LockResource(loaded);
+  if (data == nullptr) {
+    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
+  }
+
+  ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return Fail(step, ExtractStep::Create, LastErrorOr(ERROR_OPEN_FAILED));
+
+  // One write straight from the mapped resource: no copy of the payload in memory.
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteFile(file.Get(), data, size, &written, nullptr)) {
+    error = LastErrorOr(ERROR_WRITE_FAULT);
+  } else if (written != size) {
+    // Some file systems report a write that ran out of space as a success.
+    error = ERROR_DISK_FULL;
+  }
+  file.Reset();
+  if (error == ERROR_SUCCESS) {
+    if (step != nullptr) *step = ExtractStep::Done;
+    return ERROR_SUCCESS;
+  }
+  // A truncated payload file must not pass for a good one.
+  DeleteFileW(path.c_str());
+  return Fail(step, ExtractStep::Write, error);
+}
+
+}  // namespace qnvpd

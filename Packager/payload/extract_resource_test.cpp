@@ -1,0 +1,143 @@
+#include "payload/extract_resource.h"
+
+#include <gtest/gtest.h>
+
+#include "payload/payload_test_util.h"
+
+namespace qnvpd {
+namespace {
+
+using qnvpd_payload_test::Exists;
+using qnvpd_payload_test::ReadBytes;
+using qnvpd_payload_test::ScratchFolder;
+using qnvpd_payload_test::WriteBytes;
+
+// Resources of the unit-test program (tests/unit_resources.rc).
+constexpr WORD kPatternId = 4101;
+constexpr size_t kPatternSize = 10000;
+constexpr WORD kAbsentId = 4199;
+
+std::string Pattern() {
+  std::string bytes(kPatternSize, '\0');
+  for (size_t i = 0; i < kPatternSize; ++i) bytes[i] = static_cast<char>((i * 37 + i / 256) & 0xFF);
+  return bytes;
+}
+
+TEST(ExtractionTarget, JoinsWithOneBackslashAndRefusesWhatDoesNotFit) {
+  std::wstring path = L"untouched";
+  ASSERT_TRUE(ComposeExtractionTarget(L"C:\\T\\{G}\\", L"setup.exe", &path));
+  EXPECT_EQ(path, L"C:\\T\\{G}\\\\setup.exe");  // the platform reads "\\" as one
+  ASSERT_TRUE(ComposeExtractionTarget(L"C:\\T\\{G}\\manual\\EN", L"ReadMeE.txt", &path));
+  EXPECT_EQ(path, L"C:\\T\\{G}\\manual\\EN\\ReadMeE.txt");
+
+  // 521 characters and the terminator fill the buffer; one more does not fit.
+  const std::wstring folder(510, L'f');
+  ASSERT_TRUE(ComposeExtractionTarget(folder, std::wstring(10, L'n'), &path));
+  EXPECT_EQ(path.size(), 521u);
+  path = L"untouched";
+  EXPECT_FALSE(ComposeExtractionTarget(folder, std::wstring(11, L'n'), &path));
+  EXPECT_EQ(path, L"untouched");
+}
+
+TEST(ExtractResourceTest, WritesTheResourceByteForByte) {
+  ScratchFolder scratch;
+  ExtractStep step = ExtractStep::Write;
+  EXPECT_EQ(ExtractResource(scratch.Path() + L"\\", kPatternId, L"pattern.bin", &step), 0u);
+  EXPECT_EQ(step, ExtractStep::Done);
+  EXPECT_EQ(ReadBytes(scratch / L"pattern.bin"), Pattern());
+}
+
+TEST(ExtractResourceTest, TruncatesAndOverwritesAnExistingFile) {
+  ScratchFolder scratch;
+  WriteBytes(scratch / L"pattern.bin", std::string(kPatternSize + 5000, 'z'));
+  EXPECT_EQ(ExtractResource(scratch.Path(), kPatternId, L"pattern.bin"), 0u);
+  EXPECT_EQ(ReadBytes(scratch / L"pattern.bin"), Pattern());
+}
+
+TEST(ExtractResourceTest, MissingResourceTouchesNothing) {
+  ScratchFolder scratch;
+  ExtractStep step = ExtractStep::Done;
+  const DWORD error = ExtractResource(scratch.Path(), kAbsentId, L"absent.bin", &step);
+  EXPECT_NE(error, 0u);
+  EXPECT_EQ(step, ExtractStep::Resource);
+  EXPECT_FALSE(Exists(scratch / L"absent.bin"));
+}
+
+TEST(ExtractResourceTest, FileThatCannotBeCreatedGivesThePlatformError) {
+  ScratchFolder scratch;
+  ExtractStep step = ExtractStep::Done;
+  EXPECT_EQ(ExtractResource(scratch / L"no-such-folder", kPatternId, L"p.bin", &step),
+            static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(step, ExtractStep::Create);
+}
+
+TEST(ExtractResourceTest, PathThatDoesNotFitIsRefusedBeforeAnythingElse) {
+  ExtractStep step = ExtractStep::Done;
+  EXPECT_EQ(ExtractResource(L"C:\\" + std::wstring(520, L'd'), kAbsentId, L"p.bin", &step),
+            static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(step, ExtractStep::PathTooLong);
+}
+
+// A small tmpfs mounted as a drive (tests/payload_diskfull_fixture.sh); the
+// test is skipped where it could not be mounted.
+class ExtractResourceDiskFull : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t drive[8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"QNVPD_DISKFULL_DRIVE", drive, 8);
+    if (length == 0 || length >= 8) GTEST_SKIP() << "QNVPD_DISKFULL_DRIVE is not set";
+    root_ = std::wstring(drive) + L"\\";
+    ULARGE_INTEGER free = {};
+    if (!GetDiskFreeSpaceExW(root_.c_str(), &free, nullptr, nullptr)) {
+      GTEST_SKIP() << "no disk-full drive mounted";
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    ASSERT_TRUE(GetDiskFreeSpaceW(root_.c_str(), &sectorsPerCluster, &bytesPerSector,
+                                  &freeClusters, &clusters));
+    cluster_ = sectorsPerCluster * bytesPerSector;
+    ASSERT_LT(cluster_, kPatternSize) << "the test resource must exceed one cluster";
+    folder_ = root_ + L"qnvpd-payload-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  void TearDown() override {
+    if (!folder_.empty()) qnvpd_payload_test::DeleteTestTree(folder_);
+  }
+  ULONGLONG FreeBytes() const {
+    ULARGE_INTEGER free = {};
+    GetDiskFreeSpaceExW(root_.c_str(), &free, nullptr, nullptr);
+    return free.QuadPart;
+  }
+  // Fills the drive until only `leave` bytes are free.
+  void FillLeaving(ULONGLONG leave, const wchar_t* name) {
+    const ULONGLONG free = FreeBytes();
+    ASSERT_GT(free, leave);
+    WriteBytes(folder_ + L"\\" + name, std::string(static_cast<size_t>(free - leave), 'f'));
+    ASSERT_EQ(FreeBytes(), leave);
+  }
+
+  std::wstring root_;
+  std::wstring folder_;
+  DWORD cluster_ = 0;
+};
+
+// The write that runs out of space reports success with fewer bytes; the file
+// must not stay behind as if it were complete.
+TEST_F(ExtractResourceDiskFull, ShortWriteIsAFailureAndLeavesNoFile) {
+  FillLeaving(cluster_, L"filler1");
+  ExtractStep step = ExtractStep::Done;
+  EXPECT_EQ(ExtractResource(folder_, kPatternId, L"pattern.bin", &step),
+            static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(step, ExtractStep::Write);
+  EXPECT_FALSE(Exists(folder_ + L"\\pattern.bin"));
+
+  // With no space at all the write itself fails; again nothing is left.
+  FillLeaving(0, L"filler2");
+  step = ExtractStep::Done;
+  EXPECT_EQ(ExtractResource(folder_, kPatternId, L"pattern.bin", &step),
+            static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(step, ExtractStep::Write);
+  EXPECT_FALSE(Exists(folder_ + L"\\pattern.bin"));
+}
+
+}  // namespace
+}  // namespace qnvpd
