@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-#include <utility>
-
 #include "payload/payload_manifest.h"
 #include "payload/payload_test_util.h"
 
@@ -47,35 +44,6 @@ TEST(PayloadTables, FolderRowsFollowTheirEnumAndBuildTheTree) {
   EXPECT_EQ(PayloadFolderPath(root, PayloadFolder::QnusbXp), L"C:\\T\\{G}\\qnusb\\QNUSBXP");
   EXPECT_EQ(PayloadFolderPath(root, PayloadFolder::QncomusbX64), L"C:\\T\\{G}\\qncomusb\\x64");
   EXPECT_EQ(PayloadFolderPath(root, PayloadFolder::ManualTc), L"C:\\T\\{G}\\manual\\TC");
-}
-
-// The rows the table must not lose when the .def is edited.
-TEST(PayloadTables, ManifestKeepsItsOrderAndPairs) {
-  EXPECT_EQ(kPayloadManifest[0].resourceId, 104);
-  EXPECT_EQ(kPayloadManifest[0].nameId, kSetupNameId);
-  EXPECT_EQ(kPayloadManifest[10].resourceId, 146);
-  EXPECT_EQ(kPayloadManifest[10].nameId, 150u);
-  EXPECT_EQ(kPayloadManifest[29].folder, PayloadFolder::QncomusbX64);
-  EXPECT_EQ(kPayloadManifest[30].folder, PayloadFolder::QncomusbX86);
-  EXPECT_STREQ(kPayloadManifest[29].fileName, kPayloadManifest[30].fileName);
-  EXPECT_EQ(kRemovalKit[0].nameId, kRemovalSetup32NameId);
-  EXPECT_EQ(kRemovalKit[1].nameId, kRemovalSetup64NameId);
-  EXPECT_EQ(kRemovalKit[2].nameId, kRemovalLibraryNameId);
-  // 42 different resources, no two rows writing the same path.
-  std::set<WORD> ids;
-  std::set<std::pair<int, std::wstring>> targets;
-  for (const PayloadFileRow& row : kPayloadManifest) {
-    ids.insert(row.resourceId);
-    targets.insert({static_cast<int>(row.folder), row.fileName});
-  }
-  for (const PayloadFileRow& row : kRemovalKit) {
-    ids.insert(row.resourceId);
-    targets.insert({static_cast<int>(row.folder), row.fileName});
-  }
-  EXPECT_EQ(ids.size(), 42u);
-  EXPECT_EQ(*ids.begin(), 104);
-  EXPECT_EQ(*ids.rbegin(), 150);
-  EXPECT_EQ(targets.size(), 42u);
 }
 
 TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
