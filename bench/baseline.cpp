@@ -1,0 +1,92 @@
+// The benchmark's baseline: the work any such package cannot avoid. It writes
+// the same resources to the same tree with the same flags, starts the same
+// setup.exe, waits for it and deletes the tree; no checks, no window, no
+// registry, no PORTS.dat.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+struct Row {
+  WORD id;
+  const char* folder;
+  const char* name;
+};
+
+const Row kRows[] = {
+#define PAYLOAD_FILE(id, folderEnum, nameId, folder, name) {id, folder, name},
+#define REMOVAL_FILE(id, nameId, name)
+#include "payload/payload_manifest.def"
+#undef PAYLOAD_FILE
+#undef REMOVAL_FILE
+};
+
+std::wstring Widen(const char* s) {
+  std::wstring w;
+  for (; *s; ++s) w += (*s == '/') ? L'\\' : static_cast<wchar_t>(*s);
+  return w;
+}
+
+void CreateFolders(const std::wstring& root, const std::wstring& rel) {
+  size_t pos = 0;
+  while (pos != std::wstring::npos) {
+    pos = rel.find(L'\\', pos + 1);
+    CreateDirectoryW((root + rel.substr(0, pos)).c_str(), nullptr);
+  }
+}
+
+void DeleteTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = path + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(full);
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring root = std::wstring(temp) + L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\";
+  CreateDirectoryW(root.c_str(), nullptr);
+  for (const Row& row : kRows) {
+    std::wstring folder = Widen(row.folder);
+    if (!folder.empty()) CreateFolders(root, folder);
+    std::wstring path = root + (folder.empty() ? L"" : folder + L"\\") + Widen(row.name);
+    HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(row.id), RT_RCDATA);
+    if (!res) continue;
+    DWORD size = SizeofResource(nullptr, res);
+    const void* data = LockResource(LoadResource(nullptr, res));
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) continue;
+    DWORD written = 0;
+    WriteFile(f, data, size, &written, nullptr);
+    CloseHandle(f);
+  }
+  std::wstring setup = root + L"setup.exe";
+  std::wstring cmd = L"\"" + setup + L"\" /clone_wait";
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessW(setup.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                     &pi)) {
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  DeleteTree(root.substr(0, root.size() - 1));
+  return 0;
+}
