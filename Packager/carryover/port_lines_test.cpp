@@ -43,10 +43,6 @@ TEST(UsbInterfaceLines, WritesOnlyNumberedEnabledPorts) {
   }
 }
 
-TEST(UsbInterfaceLines, VdLineIsWrittenWhenQnPortIsDisabled) {
-  EXPECT_EQ("7=1,SER\n", FormatUsbInterfaceLines({"SER", Port(7, 0), Port(7)}));
-}
-
 VirtualPortRecord Port(const std::string& instance, const std::string& driver) {
   VirtualPortRecord record;
   record.instanceName = instance;

@@ -67,27 +67,6 @@ TEST(SubkeyWalk, ErrorsBetweenNamesDoNotEndTheWalk) {
 
 class RegistryReads : public ScratchRegistryTest {};
 
-TEST_F(RegistryReads, NumbersTakeOneToFourBytesWhateverTheType) {
-  Put("K", {Dword("full", 0xFFFFFFFF), Raw("two", REG_DWORD, "\x07\x01"),
-            Raw("none", REG_DWORD, ""), Raw("binary", REG_BINARY, "\x01\x02\x03\x04"),
-            Raw("eight", REG_DWORD, std::string("\x01\0\0\0\0\0\0\0", 8)), Sz("text", "5")});
-  ScopedKey key;
-  ASSERT_TRUE(OpenKeyForReading("K", &key));
-  struct Case {
-    const char* name;
-    bool ok;
-    uint32_t value;
-  } cases[] = {{"full", true, 0xFFFFFFFF}, {"two", true, 0x0107},       {"none", true, 0},
-               {"binary", true, 0x04030201}, {"eight", false, 0},       {"missing", false, 0},
-               {"text", true, '5'}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    uint32_t value = 0xEEEEEEEE;
-    EXPECT_EQ(c.ok, ReadDwordValue(key.Get(), c.name, &value));
-    EXPECT_EQ(c.value, value);
-  }
-}
-
 TEST_F(RegistryReads, StringsMustFitTheirBufferWithATerminator) {
   Put("K", {Sz("plain", "COM5"), Sz("longest", std::string(259, 'a')),
             Sz("toolong", std::string(260, 'b')), Raw("fills", REG_BINARY, std::string(260, 'c')),
