@@ -67,24 +67,25 @@ TEST(ExecutablePartTest, CutsAfterTheLastExeFollowedByABlank) {
 
 TEST(ComposeChildCommandLineTest, QuotesThePathAndKeepsTheArguments) {
   std::wstring path = kRoot + L"setup.exe";
-  std::wstring arguments = ComposeInstallArguments(L"/clone_wait /hide_progress -l0x0409",
-                                                   kToken, L"-s1");
+  std::wstring arguments =
+      ComposeInstallArguments(L"/clone_wait /hide_progress -l0x0409", kToken, L"-s1");
   std::vector<wchar_t> line;
   ASSERT_TRUE(ComposeChildCommandLine(path, arguments, &line));
   EXPECT_EQ(kChildCommandLineCapacity, line.size());
-  EXPECT_EQ(L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\setup.exe\" "
-            L"/clone_wait /hide_progress -l0x0409 \"/W32:1234:1024 -s1\"",
-            Text(line));
+  EXPECT_EQ(
+      L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\setup.exe\" "
+      L"/clone_wait /hide_progress -l0x0409 \"/W32:1234:1024 -s1\"",
+      Text(line));
 
-  ASSERT_TRUE(ComposeChildCommandLine(path, ComposeInstallArguments(L"/clone_wait", kToken, L""),
-                                      &line));
-  EXPECT_EQ(L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\setup.exe\" "
-            L"/clone_wait \"/W32:1234:1024\"",
-            Text(line));
+  ASSERT_TRUE(
+      ComposeChildCommandLine(path, ComposeInstallArguments(L"/clone_wait", kToken, L""), &line));
+  EXPECT_EQ(
+      L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\setup.exe\" "
+      L"/clone_wait \"/W32:1234:1024\"",
+      Text(line));
 
   ASSERT_TRUE(ComposeChildCommandLine(kRoot + L"KPESetup64.exe", L"/9", &line));
-  EXPECT_EQ(L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\KPESetup64.exe\" /9",
-            Text(line));
+  EXPECT_EQ(L"\"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\KPESetup64.exe\" /9", Text(line));
 }
 
 TEST(ComposeChildCommandLineTest, FitsExactlyAtTheLimitAndNotOneMore) {

@@ -14,8 +14,8 @@ constexpr int kNotStarted = 2;
 // Tells the notification window that the child has ended; its message loop
 // stops on it after the child's own result messages.
 constexpr UINT kChildEndedMessage = WM_USER + 1;
-constexpr int kMaxPollRounds = 5000;      // then simply wait
-constexpr DWORD kDialogSettleMs = 1000;   // let the dialog finish drawing first
+constexpr int kMaxPollRounds = 5000;     // then simply wait
+constexpr DWORD kDialogSettleMs = 1000;  // let the dialog finish drawing first
 constexpr int kMaxExitCodeReads = 100;
 
 // EnumWindows callback: raises the first top-level window of the child process

@@ -102,7 +102,8 @@ class LaunchAndWaitTest : public ::testing::Test {
   std::vector<std::wstring> RecordValues(const std::wstring& key) {
     std::vector<std::wstring> values;
     for (const std::wstring& line : Record()) {
-      if (line.compare(0, key.size() + 1, key + L"=") == 0) values.push_back(line.substr(key.size() + 1));
+      if (line.compare(0, key.size() + 1, key + L"=") == 0)
+        values.push_back(line.substr(key.size() + 1));
     }
     return values;
   }

@@ -51,7 +51,7 @@ void CallUninstallEntry(const std::wstring& libraryPath) {
   if (!library.IsValid()) return;
   auto entry = reinterpret_cast<UninstallEntryFn>(
       reinterpret_cast<void*>(GetProcAddress(library.Get(), kUninstallEntryName)));
-  if (entry != nullptr) entry();  // what it returns tells nothing the setup does not
+  if (entry != nullptr) entry();  // its result is not used: the setup decides the outcome
 }
 
 void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {

@@ -29,8 +29,8 @@ std::wstring EnvValue(const wchar_t* name) {
 std::wstring ReadMachineFolder(const wchar_t* key, const wchar_t* value) {
   wchar_t text[1024] = {};
   DWORD bytes = sizeof text;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ, nullptr,
-                   text, &bytes) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ, nullptr, text, &bytes) !=
+      ERROR_SUCCESS) {
     return std::wstring();
   }
   return text;
@@ -75,8 +75,8 @@ class RemovalE2eTest : public testing::Test {
     report_ = own + L"\\report.txt";
     setupName_ = EnvValue(L"QNVPD_EXPECT_WIN32") == L"1" ? L"KPESetup32.exe" : L"KPESetup64.exe";
 
-    programFiles_ = ReadMachineFolder(L"Software\\Microsoft\\Windows\\CurrentVersion",
-                                      L"ProgramFilesPath");
+    programFiles_ =
+        ReadMachineFolder(L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesPath");
     commonPrograms_ = ReadMachineFolder(
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
         L"Common Programs");

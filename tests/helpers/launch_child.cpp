@@ -29,8 +29,8 @@ void Record(const std::wstring& line) {
   DWORD n = GetEnvironmentVariableW(L"QNVPD_LAUNCH_RECORD", file, 1024);
   if (n == 0 || n >= 1024) return;
   std::wstring text = line + L"\r\n";
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                  nullptr, 0, nullptr, nullptr);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                  0, nullptr, nullptr);
   std::string utf8(bytes, '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes,
                       nullptr, nullptr);
@@ -54,8 +54,8 @@ void ShowDialogAndWait(const wchar_t* className) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = className;
   RegisterClassExW(&wc);
-  HWND window = CreateWindowExW(0, className, L"launch child", WS_OVERLAPPEDWINDOW, 0, 0, 200,
-                                100, nullptr, nullptr, wc.hInstance, nullptr);
+  HWND window = CreateWindowExW(0, className, L"launch child", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                nullptr, nullptr, wc.hInstance, nullptr);
   if (window == nullptr) return;
   SetWindowPos(window, HWND_TOP, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
@@ -91,7 +91,8 @@ int wmain(int argc, wchar_t** argv) {
 
   int exitCode = 0;
   int i = 1;
-  if (i < argc && std::iswdigit(argv[i][0])) exitCode = static_cast<int>(std::wcstoul(argv[i++], nullptr, 10));
+  if (i < argc && std::iswdigit(argv[i][0]))
+    exitCode = static_cast<int>(std::wcstoul(argv[i++], nullptr, 10));
   HWND postTo = nullptr;
   WPARAM postValue = 0;
   for (; i < argc; ++i) {
