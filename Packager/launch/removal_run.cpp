@@ -59,6 +59,12 @@ void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {
   if (!folder.empty()) RemoveFolderIfEmpty(folder);
 }
 
+// The maker's folders go at the end of every removal run, when they are empty.
+void TidyMakerFolders() {
+  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
+  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
+}
+
 }  // namespace
 
 bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
@@ -76,6 +82,11 @@ std::wstring MakerFolderPath(const std::wstring& parentFolder) {
 int RunRemoval(HWND notifyWindow) {
   int result = kResultOk;
   const std::wstring root = PrepareExtractionRoot();
+  if (root.empty()) {
+    // No folder of our own to write the kit into: nothing is loaded or started.
+    TidyMakerFolders();
+    return kResultInstallFailed;
+  }
   ExtractRemovalKit(root);
 
   // A path that does not fit its buffer is treated like a missing file.
@@ -99,8 +110,7 @@ int RunRemoval(HWND notifyWindow) {
     RemoveTree(root);
   }
 
-  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
-  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
+  TidyMakerFolders();
   return result;
 }
 

@@ -52,6 +52,7 @@ SequenceHooks SystemHooks() {
 
 int RunInstall(const wchar_t* commandLine) {
   std::wstring root = PrepareExtractionRoot();
+  if (root.empty()) return kResultInstallFailed;  // no folder of our own to write into
   std::wstring setupPath;
   switch (ExtractInstallPayload(root, &setupPath)) {
     case InstallExtraction::Ready:

@@ -19,20 +19,6 @@ constexpr DWORD kPathCapacity = 260;
 // someone else's doing; after this many tries we stop racing for it.
 constexpr int kCreateAttempts = 3;
 
-// Creates the root so that it carries our descriptor: only a folder this call
-// created itself counts, since one that reappeared after the removal could hold
-// files planted by someone else.
-bool CreatePrivateRoot(const std::wstring& root) {
-  PrivateFolderSecurity security;
-  if (security.Attributes() == nullptr) return false;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (CreateDirectoryW(root.c_str(), security.Attributes())) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    RemoveTree(root);
-  }
-  return false;
-}
-
 }  // namespace
 
 PrivateFolderSecurity::PrivateFolderSecurity() {
@@ -102,11 +88,20 @@ std::wstring PrepareExtractionRoot() {
       ComposeExtractionRoot(GetExtractionBase(), LoadStringInUserLanguage(kProductCodeId));
   // Whatever an earlier run left behind is not ours to hand to the installer.
   RemoveTree(root);
-  if (!CreatePrivateRoot(root)) {
-    // Default security rather than no folder at all; an existing one is reused.
-    CreateDirectoryW(root.c_str(), nullptr);
+  PrivateFolderSecurity security;
+  if (security.Attributes() != nullptr) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+      // Only a folder this call created carries our descriptor; one that
+      // reappeared after the removal could hold files planted by someone else.
+      if (CreateDirectoryW(root.c_str(), security.Attributes())) return root;
+      if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+      RemoveTree(root);
+    }
   }
-  return root;
+  // Default security rather than no install at all, but still only in a folder
+  // this run created.
+  if (CreateDirectoryW(root.c_str(), nullptr)) return root;
+  return std::wstring();
 }
 
 }  // namespace qnvpd

@@ -66,6 +66,20 @@ TEST_F(PrepareRoot, CreatesTheSameRootOnEveryRun) {
   EXPECT_TRUE(IsFolder(expected_));
 }
 
+// Something at the root's place that cannot be cleared away (here a file of
+// that name): no root of this run's own, so nothing may be written anywhere.
+TEST_F(PrepareRoot, RefusesAPlaceItCouldNotCreateItself) {
+  const std::wstring blocker = expected_.substr(0, expected_.size() - 1);
+  HANDLE file = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_READONLY, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  EXPECT_EQ(L"", PrepareExtractionRoot());
+  SetFileAttributesW(blocker.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(blocker.c_str());
+  EXPECT_EQ(expected_, PrepareExtractionRoot());
+}
+
 TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
   CreateDirectoryW(expected_.c_str(), nullptr);
   CreateDirectoryW((expected_ + L"qnusb").c_str(), nullptr);

@@ -73,18 +73,26 @@ BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
 
 }  // namespace
 
-std::wstring PackagePath() { return EnvOrEmpty(L"QNVPD_PACKAGE"); }
-
-std::wstring VariantPackagePath(const wchar_t* variant) {
-  return EnvOrEmpty(L"QNVPD_VARIANTS") + L"\\" + variant + L"\\QNVPDSetup.exe";
+// A path of the build: its own variable if set, else below QNVPD_BUILD.
+std::wstring BuildPath(const wchar_t* variable, const wchar_t* belowBuild) {
+  std::wstring own = EnvOrEmpty(variable);
+  if (!own.empty()) return own;
+  std::wstring build = EnvOrEmpty(L"QNVPD_BUILD");
+  return build.empty() ? std::wstring() : build + L"\\" + belowBuild;
 }
 
-std::wstring StandinPayloadDir() { return EnvOrEmpty(L"QNVPD_STANDIN_PAYLOAD"); }
+std::wstring PackagePath() { return BuildPath(L"QNVPD_PACKAGE", L"QNVPDSetup.exe"); }
+
+std::wstring VariantPackagePath(const wchar_t* variant) {
+  return BuildPath(L"QNVPD_VARIANTS", L"variants") + L"\\" + variant + L"\\QNVPDSetup.exe";
+}
+
+std::wstring StandinPayloadDir() { return BuildPath(L"QNVPD_STANDIN_PAYLOAD", L"standin-payload"); }
 
 std::wstring ScratchDir() {
   static std::wstring dir;
   if (dir.empty()) {
-    std::wstring base = EnvOrEmpty(L"QNVPD_SCRATCH");
+    std::wstring base = BuildPath(L"QNVPD_SCRATCH", L"scratch");
     if (base.empty()) {
       wchar_t temp[MAX_PATH + 1];
       GetTempPathW(MAX_PATH + 1, temp);

@@ -10,7 +10,9 @@
 
 namespace qnvpd_test {
 
-// Paths handed in by CTest (as Windows paths).
+// Paths of the build, as Windows paths: CTest hands in QNVPD_BUILD (the build
+// folder); QNVPD_PACKAGE, QNVPD_VARIANTS, QNVPD_STANDIN_PAYLOAD and
+// QNVPD_SCRATCH override single ones.
 std::wstring PackagePath();              // build\QNVPDSetup.exe
 std::wstring VariantPackagePath(const wchar_t* variant);  // a test package, e.g. L"nosetup"
 std::wstring StandinPayloadDir();        // the stand-in payload folder (install\, removal\)
