@@ -16,4 +16,10 @@ echo "imports: $(echo $dlls)"
 for dll in $dlls; do
   echo "$dll" | grep -qiE "$allowed" || { echo "imports a non-system DLL: $dll"; fail=1; }
 done
+# Functions the oldest accepted Windows versions lack: importing one makes the
+# loader refuse the program before it can report anything. Look them up at run time.
+newer='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
+for f in $(echo "$dump" | awk 'NF==3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}'); do
+  echo "$f" | grep -qxE "$newer" && { echo "imports $f, which older Windows versions lack"; fail=1; }
+done
 exit $fail

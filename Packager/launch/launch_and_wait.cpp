@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "child_command_line.h"
+#include "launcher/notify_window.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -11,9 +12,6 @@ namespace qnvpd {
 namespace {
 
 constexpr int kNotStarted = 2;
-// Tells the notification window that the child has ended; its message loop
-// stops on it after the child's own result messages.
-constexpr UINT kChildEndedMessage = WM_USER + 1;
 constexpr int kMaxPollRounds = 5000;     // then simply wait
 constexpr DWORD kDialogSettleMs = 1000;  // let the dialog finish drawing first
 constexpr int kMaxExitCodeReads = 100;
@@ -97,7 +95,8 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
 
   thread.Reset();
   process.Reset();
-  PostMessageW(notifyWindow, kChildEndedMessage, 0, 0);
+  // The window's message loop stops on it, after the child's own result messages.
+  PostMessageW(notifyWindow, kQuitRequest, 0, 0);
   return static_cast<int>(exitCode);
 }
 

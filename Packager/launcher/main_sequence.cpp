@@ -131,6 +131,11 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
                                   : hooks.runInstall(commandLine);
 
   if (result != kResultOk) {
+    // A launch that failed late has already announced the child's end; left in
+    // the queue, that request would close the box before anyone could read it.
+    MSG pending;
+    while (PeekMessageW(&pending, g_state.notifyWindow, kQuitRequest, kQuitRequest, PM_REMOVE)) {
+    }
     if (showBoxes) hooks.showMessage(GetMessageText(result).c_str());
     DestroyWindow(g_state.notifyWindow);
     return result;

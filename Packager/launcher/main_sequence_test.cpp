@@ -26,6 +26,7 @@ struct Script {
   int removalCalls = 0;
   int osKmFlag = -1;
   HWND windowSeenByRun = nullptr;
+  bool quitPendingAtBox = false;
   std::wstring instanceName;
   std::wstring commandLineSeen;
 };
@@ -34,7 +35,8 @@ Script g_script;
 int PostResults(HWND window) {
   g_script.windowSeenByRun = window;
   for (WPARAM value : g_script.posts) PostMessageW(window, WM_USER, value, 0);
-  if (g_script.installResult == 0) PostMessageW(window, kQuitRequest, 0, 0);
+  // As a launch does: the child's end is announced whatever the outcome.
+  PostMessageW(window, kQuitRequest, 0, 0);
   return g_script.installResult;
 }
 
@@ -53,7 +55,13 @@ SequenceHooks ScriptHooks() {
     ++g_script.adminCalls;
     return g_script.administrator;
   };
-  h.showMessage = [](const wchar_t* text) { g_script.boxes.push_back(text); };
+  h.showMessage = [](const wchar_t* text) {
+    g_script.boxes.push_back(text);
+    // A quit request still queued would end the box's own message loop at once.
+    MSG pending;
+    g_script.quitPendingAtBox =
+        PeekMessageW(&pending, nullptr, kQuitRequest, kQuitRequest, PM_NOREMOVE) != FALSE;
+  };
   h.runInstall = [](const wchar_t* commandLine) {
     ++g_script.installCalls;
     g_script.commandLineSeen = commandLine;
@@ -153,6 +161,7 @@ TEST_F(MainSequenceTest, FailedInstallShowsTheBoxAndDestroysTheWindow) {
   EXPECT_EQ(1001, Run(L""));
   ASSERT_EQ(1u, g_script.boxes.size());
   EXPECT_EQ(L"Installation failed.", g_script.boxes[0]);
+  EXPECT_FALSE(g_script.quitPendingAtBox) << "the box would close by itself";
   EXPECT_FALSE(IsWindow(g_script.windowSeenByRun));
 }
 

@@ -48,9 +48,14 @@ void ClearLinkAttributes(const std::wstring& path) {
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                               nullptr));
   if (!link.IsValid()) return;
+  // Looked up at run time: older systems lack it, and there the attributes stay.
+  using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "SetFileInformationByHandle")));
+  if (setInformation == nullptr) return;
   FILE_BASIC_INFO info = {};
   info.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero times leave the times unchanged
-  SetFileInformationByHandle(link.Get(), FileBasicInfo, &info, sizeof info);
+  setInformation(link.Get(), FileBasicInfo, &info, sizeof info);
 }
 
 // Removes one listed entry; true when it is gone.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "launcher/string_table.h"
 #include "payload/cleanup.h"
@@ -19,13 +20,25 @@ constexpr DWORD kPathCapacity = 260;
 // someone else's doing; after this many tries we stop racing for it.
 constexpr int kCreateAttempts = 3;
 
+// S-1-5-<rids> built in place (the well-known-SID call is missing on the oldest
+// systems the package accepts).
+bool BuildNtSid(BYTE* buffer, DWORD capacity, std::initializer_list<DWORD> rids) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  const BYTE count = static_cast<BYTE>(rids.size());
+  if (GetSidLengthRequired(count) > capacity || !InitializeSid(buffer, &nt, count)) return false;
+  DWORD index = 0;
+  for (DWORD rid : rids) *GetSidSubAuthority(buffer, index++) = rid;
+  return true;
+}
+
 }  // namespace
 
 PrivateFolderSecurity::PrivateFolderSecurity() {
-  DWORD size = sizeof administrators_;
-  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size)) return;
-  size = sizeof system_;
-  if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &size)) return;
+  if (!BuildNtSid(administrators_, sizeof administrators_,
+                  {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}) ||
+      !BuildNtSid(system_, sizeof system_, {SECURITY_LOCAL_SYSTEM_RID})) {
+    return;
+  }
   if (!ReadTokenOwner()) return;
 
   if (!InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION)) return;

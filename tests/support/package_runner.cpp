@@ -143,9 +143,13 @@ RunResult RunProgram(const std::wstring& program, const RunOptions& options) {
         bool known = false;
         for (HWND p : pressed) known = known || p == box;
         if (known) continue;
-        Sleep(100);  // let the box finish setting itself up
+        // The box may still be setting itself up: wait for its text (a loaded
+        // machine can take a while), but not forever.
         wchar_t text[2048] = {};
-        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        for (int tries = 0; tries < 60; ++tries) {
+          Sleep(50);
+          if (GetDlgItemTextW(box, 0xFFFF, text, 2048) > 0) break;
+        }
         result.boxTexts.push_back(text);
         pressed.push_back(box);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
