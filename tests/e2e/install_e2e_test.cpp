@@ -193,6 +193,19 @@ TEST_F(InstallE2eTest, TemporaryFolderWithBlanksStartsExactlyTheInstaller) {
                                                                    "setup.exe\" /clone_wait"));
 }
 
+// The installer gets the package's whole command line; one that cannot fit the
+// installer's command line fails the run instead of being cut short.
+TEST_F(InstallE2eTest, CommandLineTooLongForTheInstallerFailsTheRun) {
+  std::wstring longest(32000 - PackagePath().size(), L'x');
+  for (const std::wstring& tail : {std::wstring(1100, L'x'), longest}) {
+    RunResult run = Run(L"-u1 " + tail);
+    EXPECT_EQ(1001u, run.exitCode) << tail.size();
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_FALSE(FolderExists(root_)) << "the tree is removed";
+  }
+  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
+}
+
 TEST_F(InstallE2eTest, SetupPathThatWouldNotFitEndsTheRunBeforeWriting) {
   // 212 characters of base: root and "setup.exe" need 260 with the zero.
   std::wstring temp = own_ + L"\\";
