@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "carryover/scratch_registry_for_tests.h"
+#include "carryover/ports_example_for_tests.h"
 
 namespace qnvpd {
 namespace {
@@ -40,14 +41,7 @@ TEST_F(PortsFile, CarriesBothSectionsOfAnInstalledDriver) {
   Put(ports + "0002\\Device Parameters");
 
   ASSERT_TRUE(WritePortsFile(folder()));
-  const std::string expected =
-      "[PORTS]\r\n"
-      "3=0,A1B2C3D4E5\r\n"
-      "5=0,F6G7H8\r\n"
-      "34=1,F6G7H8\r\n"
-      "[QNVPD]\r\n"
-      "COM10=0000,0002,1,1,1,0,1,0,0,1,PRN01,-1,0,0,0,5000,0,0,0\r\n"
-      "COM11=0002,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n";
+  const std::string expected = qnvpd_ports_example::kExpectedPortsFile;
   EXPECT_EQ(168u, expected.size());
   EXPECT_EQ(expected, Written());
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package_runner.h"
+#include "carryover/ports_example_for_tests.h"
 
 namespace qnvpd_test {
 namespace {
@@ -103,14 +104,7 @@ TEST_F(CarryoverE2eTest, InstallerReceivesThePortSettingsOfTheMachine) {
       {MultiSz(L"HardwareID", L"umdf\\kavroportemulator"), Sz(L"PortName", L"COM11")});
   Put(ports + L"0002\\Device Parameters");
 
-  const std::string expected =
-      "[PORTS]\r\n"
-      "3=0,A1B2C3D4E5\r\n"
-      "5=0,F6G7H8\r\n"
-      "34=1,F6G7H8\r\n"
-      "[QNVPD]\r\n"
-      "COM10=0000,0002,1,1,1,0,1,0,0,1,PRN01,-1,0,0,0,5000,0,0,0\r\n"
-      "COM11=0002,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n";
+  const std::string expected = qnvpd_ports_example::kExpectedPortsFile;
   ASSERT_EQ(168u, expected.size());
   EXPECT_EQ(expected, RunAndCollectPortsFile());
 }
