@@ -10,4 +10,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.qnvpd-ready" ]; the
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 &&
   touch "$WINEPREFIX/.qnvpd-ready"
 fi
-exec wine "$@"
+# A program that uses windows makes Wine start a desktop process, which inherits
+# our output and lingers about a second after the program has ended; a caller
+# reading our output through a pipe (CTest, a shell pipeline) would wait for it
+# every time. The program's output therefore goes through files, which nobody
+# waits on.
+out=$(mktemp) && err=$(mktemp) || exit 125
+trap 'rm -f "$out" "$err"' EXIT
+wine "$@" >"$out" 2>"$err"
+rc=$?
+cat "$out"
+cat "$err" >&2
+exit $rc
