@@ -11,6 +11,10 @@
 //                         (e.g. "TSetDialog"); empty shows none
 //   QNVPD_STANDIN_HOLD    a file path: wait (at most 120 s) until it exists
 //                         before ending, so a test can look at the running state
+//   QNVPD_STANDIN_BROADCAST  setup.exe: "start" or "end": send WM_SETTINGCHANGE
+//                         ("Environment") to HWND_BROADCAST with SendMessage
+//                         right after starting, or just before ending, as
+//                         installers do after changing the environment
 #pragma once
 #include <string>
 

@@ -87,6 +87,14 @@ void Pump(DWORD ms) {
   } while (GetTickCount() - start < ms);
 }
 
+// Waits, as SendMessage does, until every top-level window has answered.
+void BroadcastIfAsked(const wchar_t* when) {
+  if (standin::Env(L"QNVPD_STANDIN_BROADCAST") != when) return;
+  SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+               reinterpret_cast<LPARAM>(L"Environment"));
+  standin::Report(L"setup.broadcast", when);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
@@ -94,6 +102,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   std::wstring self = standin::ModulePath(nullptr);
   std::wstring folder = FolderOf(self);
 
+  BroadcastIfAsked(L"start");
   standin::Report(L"setup", self);
   standin::Report(L"setup.commandline", cmd);
   standin::Report(L"setup.cwd", standin::CurrentFolder());
@@ -125,6 +134,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     while (*p == L',' || *p == L' ') ++p;
   }
 
+  BroadcastIfAsked(L"end");
   if (dialog) DestroyWindow(dialog);
   int code = standin::EnvInt(L"QNVPD_STANDIN_EXIT", 0);
   standin::Report(L"setup.exit", std::to_wstring(code));

@@ -1,5 +1,9 @@
 #include "carryover/ports_file.h"
 
+#include <windows.h>
+
+#include <io.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -20,11 +24,15 @@ bool WritePortsFile(const std::wstring& extractionRoot) {
   // Text mode: every "\n" of the lines reaches the disk as CR LF.
   std::unique_ptr<std::FILE, CloseStream> out(_wfopen(path.c_str(), L"wt"));
   if (!out) return false;
-  // Results of the writes and of the close are not looked at: a short file only
-  // means fewer settings to carry over.
   WriteUsbInterfaceSection(out.get());
   WriteVirtualPortSection(out.get());
-  return true;
+  // A file cut short (a full disk) would silently drop the machine's port
+  // settings: every write, the flush to the disk and the close must succeed.
+  bool written = std::ferror(out.get()) == 0 && std::fflush(out.get()) == 0 &&
+                 _commit(_fileno(out.get())) == 0;
+  if (std::fclose(out.release()) != 0) written = false;
+  if (!written) DeleteFileW(path.c_str());
+  return written;
 }
 
 }  // namespace qnvpd

@@ -16,6 +16,39 @@ constexpr int kMaxPollRounds = 5000;     // then simply wait
 constexpr DWORD kDialogSettleMs = 1000;  // let the dialog finish drawing first
 constexpr int kMaxExitCodeReads = 100;
 
+// Answers every message other threads have sent to this thread's windows (a
+// child's SendMessage broadcast waits for the hidden NotifyWindow too); posted
+// messages are neither removed nor dispatched, so the child's results and the
+// quit request stay queued in their order for the message loop.
+void AnswerSentMessages() {
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// Waits until `handle` is signalled (null: only the time passes) or `ms` have
+// passed, answering sent messages meanwhile. True when the handle was signalled.
+bool WaitAnswering(HANDLE handle, DWORD ms) {
+  const DWORD count = handle != nullptr ? 1 : 0;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    AnswerSentMessages();
+    DWORD remaining = INFINITE;
+    if (ms != INFINITE) {
+      const DWORD elapsed = GetTickCount() - start;
+      remaining = elapsed >= ms ? 0 : ms - elapsed;
+    }
+    const DWORD woken =
+        MsgWaitForMultipleObjects(count, &handle, FALSE, remaining, QS_SENDMESSAGE);
+    if (woken == WAIT_OBJECT_0 + count) continue;  // a sent message arrived: answer it
+    if (woken == WAIT_FAILED && count != 0) {
+      return WaitForSingleObject(handle, remaining) == WAIT_OBJECT_0;
+    }
+    return count != 0 && woken == WAIT_OBJECT_0;
+  }
+}
+
+void Pause(DWORD ms) { WaitAnswering(nullptr, ms); }
+
 // EnumWindows callback: raises the first top-level window of the child process
 // (id in `childProcessId`) that is the installer's dialog, and stops there.
 BOOL CALLBACK BringChildDialogToFront(HWND window, LPARAM childProcessId) {
@@ -27,7 +60,7 @@ BOOL CALLBACK BringChildDialogToFront(HWND window, LPARAM childProcessId) {
   GetClassNameW(window, className, 260);
   if (!IsChildDialogClass(className)) return TRUE;
 
-  Sleep(kDialogSettleMs);
+  Pause(kDialogSettleMs);
   SetForegroundWindow(window);
   return FALSE;
 }
@@ -41,7 +74,7 @@ void RaiseChildDialog(HANDLE process, DWORD processId) {
   int rounds = 0;
   for (;;) {
     if (!EnumWindows(BringChildDialogToFront, static_cast<LPARAM>(processId))) return;
-    Sleep(1);
+    Pause(1);
     if (++rounds > kMaxPollRounds) return;
     if (HasEnded(process)) return;
   }
@@ -54,7 +87,7 @@ DWORD ReadExitCode(HANDLE process) {
   for (int reads = 1;; ++reads) {
     GetExitCodeProcess(process, &code);
     if (code != STILL_ACTIVE || reads >= kMaxExitCodeReads) return code;
-    Sleep(10);
+    Pause(10);
   }
 }
 
@@ -89,14 +122,14 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   ScopedHandle thread(processInfo.hThread);
 
   RaiseChildDialog(process.Get(), processInfo.dwProcessId);
-  WaitForSingleObject(process.Get(), INFINITE);
-  Sleep(10);
+  WaitAnswering(process.Get(), INFINITE);
+  Pause(10);
   const DWORD exitCode = ReadExitCode(process.Get());
 
   thread.Reset();
   process.Reset();
   // The window's message loop stops on it, after the child's own result messages.
-  PostMessageW(notifyWindow, kQuitRequest, 0, 0);
+  PostQuitRequest(notifyWindow);
   return static_cast<int>(exitCode);
 }
 

@@ -87,19 +87,22 @@ int RunRemoval(HWND notifyWindow) {
     TidyMakerFolders();
     return kResultInstallFailed;
   }
-  ExtractRemovalKit(root);
-
-  // A path that does not fit its buffer is treated like a missing file.
+  // A path that does not fit its buffer, or a kit file that could not be
+  // written in full, ends the run before anything is loaded or started; what
+  // was written goes again.
   std::wstring libraryPath;
-  const bool libraryFits =
-      ComposeRemovalPath(root, LoadStringInUserLanguage(kRemovalLibraryNameId), &libraryPath);
-  const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
   std::wstring setupPath;
-  const bool setupFits =
-      ComposeRemovalPath(root, LoadStringInUserLanguage(setupNameId), &setupPath);
+  const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
+  if (!ComposeRemovalPath(root, LoadStringInUserLanguage(kRemovalLibraryNameId), &libraryPath) ||
+      !ComposeRemovalPath(root, LoadStringInUserLanguage(setupNameId), &setupPath) ||
+      !ExtractRemovalKit(root)) {
+    RemoveTree(root);
+    TidyMakerFolders();
+    return kResultInstallFailed;
+  }
 
-  if (!setupFits || !IsPresent(setupPath)) result = kResultInstallFailed;
-  if (!libraryFits || !IsPresent(libraryPath)) result = kResultInstallFailed;
+  if (!IsPresent(setupPath)) result = kResultInstallFailed;
+  if (!IsPresent(libraryPath)) result = kResultInstallFailed;
 
   // With a file missing nothing is started and the kit stays where it was written.
   if (result == kResultOk) {

@@ -44,6 +44,7 @@ SequenceHooks SystemHooks() {
   hooks.isOsSupported = SystemIsOsSupported;
   hooks.isAnotherInstanceRunning = IsAnotherInstanceRunning;
   hooks.isAdministrator = IsAdministrator;
+  hooks.createNotifyWindow = CreateNotifyWindow;
   hooks.showMessage = SystemShowMessage;
   hooks.runInstall = RunInstall;
   hooks.runRemoval = RunRemoval;
@@ -105,7 +106,7 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
   LoadStringW(instance, kWindowTitleId, g_state.windowTitle, 100);
   LoadStringW(instance, kInstanceNameId, g_state.className, 100);
   RegisterNotifyWindowClass(instance);
-  if (!CreateNotifyWindow(instance)) {
+  if (!hooks.createNotifyWindow(instance)) {
     // Nothing was installed: that is a failure, not a success.
     if (showBoxes) hooks.showMessage(GetMessageText(kResultInstallFailed).c_str());
     return kResultInstallFailed;
@@ -132,9 +133,12 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
 
   if (result != kResultOk) {
     // A launch that failed late has already announced the child's end; left in
-    // the queue, that request would close the box before anyone could read it.
+    // the queue, that request (or the quit message standing in for it) would
+    // close the box before anyone could read it.
     MSG pending;
     while (PeekMessageW(&pending, g_state.notifyWindow, kQuitRequest, kQuitRequest, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
     if (showBoxes) hooks.showMessage(GetMessageText(result).c_str());
     DestroyWindow(g_state.notifyWindow);

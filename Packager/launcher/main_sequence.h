@@ -12,6 +12,7 @@ struct SequenceHooks {
   int (*isOsSupported)(int kmFlag);
   int (*isAnotherInstanceRunning)(const wchar_t* name);
   int (*isAdministrator)();
+  int (*createNotifyWindow)(HINSTANCE instance);  // 1, or 0 when it cannot be created
   void (*showMessage)(const wchar_t* text);  // the failure box (run mode 0 only)
   int (*runInstall)(const wchar_t* commandLine);  // 0 or 1001
   int (*runRemoval)(HWND notifyWindow);           // 0 or 1001

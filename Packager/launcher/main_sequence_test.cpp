@@ -18,6 +18,7 @@ struct Script {
   int osSupported = 1;
   int anotherInstance = 0;
   int administrator = 1;
+  bool windowFails = false;
   int installResult = 0;
   std::vector<WPARAM> posts;  // WM_USER values the "installer" posts
   std::vector<std::wstring> boxes;
@@ -27,6 +28,7 @@ struct Script {
   int osKmFlag = -1;
   HWND windowSeenByRun = nullptr;
   bool quitPendingAtBox = false;
+  bool quitInsteadOfRequest = false;  // as when posting the quit request failed
   std::wstring instanceName;
   std::wstring commandLineSeen;
 };
@@ -36,7 +38,11 @@ int PostResults(HWND window) {
   g_script.windowSeenByRun = window;
   for (WPARAM value : g_script.posts) PostMessageW(window, WM_USER, value, 0);
   // As a launch does: the child's end is announced whatever the outcome.
-  PostMessageW(window, kQuitRequest, 0, 0);
+  if (g_script.quitInsteadOfRequest) {
+    PostQuitMessage(0);
+  } else {
+    PostMessageW(window, kQuitRequest, 0, 0);
+  }
   return g_script.installResult;
 }
 
@@ -55,12 +61,16 @@ SequenceHooks ScriptHooks() {
     ++g_script.adminCalls;
     return g_script.administrator;
   };
+  h.createNotifyWindow = [](HINSTANCE instance) {
+    return g_script.windowFails ? 0 : CreateNotifyWindow(instance);
+  };
   h.showMessage = [](const wchar_t* text) {
     g_script.boxes.push_back(text);
     // A quit request still queued would end the box's own message loop at once.
     MSG pending;
     g_script.quitPendingAtBox =
-        PeekMessageW(&pending, nullptr, kQuitRequest, kQuitRequest, PM_NOREMOVE) != FALSE;
+        PeekMessageW(&pending, nullptr, kQuitRequest, kQuitRequest, PM_NOREMOVE) != FALSE ||
+        PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
   };
   h.runInstall = [](const wchar_t* commandLine) {
     ++g_script.installCalls;
@@ -163,6 +173,29 @@ TEST_F(MainSequenceTest, FailedInstallShowsTheBoxAndDestroysTheWindow) {
   EXPECT_EQ(L"Installation failed.", g_script.boxes[0]);
   EXPECT_FALSE(g_script.quitPendingAtBox) << "the box would close by itself";
   EXPECT_FALSE(IsWindow(g_script.windowSeenByRun));
+}
+
+TEST_F(MainSequenceTest, WindowThatCannotBeCreatedFailsTheRunWithOneBox) {
+  g_script.windowFails = true;
+  EXPECT_EQ(1001, Run(L""));
+  EXPECT_EQ(std::vector<std::wstring>{L"Installation failed."}, g_script.boxes);
+  EXPECT_EQ(0, g_script.adminCalls);
+  EXPECT_EQ(0, g_script.installCalls);
+
+  g_script.boxes.clear();
+  EXPECT_EQ(1001, Run(L"-u3"));
+  EXPECT_TRUE(g_script.boxes.empty());
+  EXPECT_EQ(0, g_script.removalCalls);
+}
+
+// A quit request that could not be posted leaves the thread's quit message
+// behind; the box must not inherit it either.
+TEST_F(MainSequenceTest, FailedRunClearsAQuitMessageBeforeTheBox) {
+  g_script.installResult = 1001;
+  g_script.quitInsteadOfRequest = true;
+  EXPECT_EQ(1001, Run(L""));
+  ASSERT_EQ(1u, g_script.boxes.size());
+  EXPECT_FALSE(g_script.quitPendingAtBox);
 }
 
 TEST_F(MainSequenceTest, RemovalRunIsSilentAndUsesTheWindow) {

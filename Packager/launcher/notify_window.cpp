@@ -8,6 +8,10 @@ namespace {
 constexpr WORD kIconId = 115;
 }
 
+void PostQuitRequest(HWND window, PostMessageFn post) {
+  if (!post(window, kQuitRequest, 0, 0)) PostQuitMessage(0);
+}
+
 void RegisterNotifyWindowClass(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof wc;
@@ -53,6 +57,7 @@ std::wstring FormatNotifyToken(HWND window) {
 
 int RunMessageLoop() {
   MSG msg;
+  // -1 (a failed call) ends the loop too: retrying it could spin for ever.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);

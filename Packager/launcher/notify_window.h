@@ -10,6 +10,15 @@ namespace qnvpd {
 // Posted to the window once the child has ended; ends the message loop.
 constexpr UINT kQuitRequest = WM_USER + 1;
 
+// How a message is posted; tests pass one that fails.
+using PostMessageFn = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Tells the message loop that the child has ended: posts the quit request
+// behind the child's own results. Should that post fail (a full queue), the
+// thread's quit message is set instead, which the loop also sees only after
+// every posted message, so the last posted result still decides the exit code.
+void PostQuitRequest(HWND window, PostMessageFn post = PostMessageW);
+
 // Registers the window class named by g_state.className (result not examined).
 void RegisterNotifyWindowClass(HINSTANCE instance);
 

@@ -54,6 +54,33 @@ TEST_F(NotifyWindowTest, OnlyTheLow16BitsCount) {
   EXPECT_EQ(65535, RunMessageLoop());
 }
 
+UINT g_lastPost = 0;
+BOOL WINAPI FailingPost(HWND, UINT message, WPARAM, LPARAM) {
+  g_lastPost = message;
+  return FALSE;
+}
+
+bool g_loopStuck = false;
+void CALLBACK EndStuckLoop(HWND, UINT, UINT_PTR, DWORD) {
+  g_loopStuck = true;
+  PostQuitMessage(0);
+}
+
+TEST_F(NotifyWindowTest, QuitRequestThatCannotBePostedStillEndsTheLoopAfterTheResults) {
+  HWND w = g_state.notifyWindow;
+  PostMessageW(w, WM_USER, 3, 0);
+  PostMessageW(w, WM_USER, 5, 0);
+  PostQuitRequest(w, FailingPost);
+  EXPECT_EQ(kQuitRequest, g_lastPost);
+
+  // Without the fallback the loop would wait for ever; the timer ends it then.
+  g_loopStuck = false;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 5000, EndStuckLoop);
+  EXPECT_EQ(5, RunMessageLoop());
+  KillTimer(nullptr, timer);
+  EXPECT_FALSE(g_loopStuck);
+}
+
 TEST_F(NotifyWindowTest, NoResultMessageMeansZero) {
   PostMessageW(g_state.notifyWindow, kQuitRequest, 0, 0);
   EXPECT_EQ(0, RunMessageLoop());

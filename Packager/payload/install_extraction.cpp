@@ -55,10 +55,13 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
   return InstallExtraction::Ready;
 }
 
-void ExtractRemovalKit(const std::wstring& extractionRoot) {
+bool ExtractRemovalKit(const std::wstring& extractionRoot) {
   for (const PayloadFileRow& row : kRemovalKit) {
-    ExtractResource(extractionRoot, row.resourceId, LoadStringInUserLanguage(row.nameId));
+    ExtractStep step = ExtractStep::Done;
+    ExtractResource(extractionRoot, row.resourceId, LoadStringInUserLanguage(row.nameId), &step);
+    if (step != ExtractStep::Done && step != ExtractStep::Resource) return false;
   }
+  return true;
 }
 
 }  // namespace qnvpd

@@ -17,8 +17,10 @@ enum class InstallExtraction {
 InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
                                         std::wstring* setupPath);
 
-// Writes the three files of the removal kit into the ExtractionRoot. Failures are
-// found by the presence checks of the removal run.
-void ExtractRemovalKit(const std::wstring& extractionRoot);
+// Writes the three files of the removal kit into the ExtractionRoot. False when a
+// file could not be written in full (or failed any other step after its
+// resource was found); writing stops there. A resource left out of the build is
+// not a failure here: the removal run's presence checks decide about it.
+bool ExtractRemovalKit(const std::wstring& extractionRoot);
 
 }  // namespace qnvpd

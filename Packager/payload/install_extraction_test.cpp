@@ -105,10 +105,14 @@ TEST(ExtractInstallPayloadTest, RootTooLongForTheSetupPathWritesNothing) {
 TEST(ExtractRemovalKitTest, WritesTheKitIntoTheRoot) {
   ScratchFolder scratch;
   const std::wstring root = scratch.Path() + L"\\";
-  ExtractRemovalKit(root);
+  // A resource left out of the build is for the presence checks to judge.
+  EXPECT_TRUE(ExtractRemovalKit(root));
   EXPECT_EQ(ReadBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
   EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
   EXPECT_EQ(CountEntries(root), 1u);
+
+  // A file that cannot be created is a failure.
+  EXPECT_FALSE(ExtractRemovalKit(root + L"missing\\"));
 }
 
 }  // namespace

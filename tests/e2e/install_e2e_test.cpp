@@ -110,6 +110,28 @@ TEST_F(InstallE2eTest, SilentRunHandsTheInstallerItsCommandLineAndFiles) {
   EXPECT_FALSE(FolderExists(root_)) << "the tree is removed after the installer ended";
 }
 
+// Installers broadcast WM_SETTINGCHANGE with SendMessage, which waits for every
+// top-level window, the package's hidden one included: while the dialog is
+// polled for, and while the installer is waited for.
+TEST_F(InstallE2eTest, InstallerBroadcastingASentMessageDoesNotHangTheRun) {
+  env_[L"QNVPD_STANDIN_POST"] = L"3,42";
+  for (const wchar_t* when : {L"start", L"end"}) {
+    env_[L"QNVPD_STANDIN_BROADCAST"] = when;
+    env_[L"QNVPD_STANDIN_DIALOG"] = std::wstring(when) == L"end" ? L"TSetDialog" : L"";
+    DeleteFileW(report_.c_str());
+    RunOptions options;
+    options.arguments = L"-u1";
+    options.tempFolder = temp_;
+    options.env = env_;
+    options.timeoutMs = 30000;
+    RunResult run = RunPackage(options);
+    EXPECT_FALSE(run.timedOut) << Narrow(when);
+    EXPECT_EQ(42u, run.exitCode) << Narrow(when);
+    EXPECT_EQ(std::vector<std::string>{Narrow(when)}, ReportValues(Report(), "setup.broadcast"));
+    EXPECT_FALSE(FolderExists(root_));
+  }
+}
+
 TEST_F(InstallE2eTest, OptionsPerRunMode) {
   Run(L"");
   Run(L"-u1");
@@ -221,6 +243,56 @@ TEST_F(InstallE2eTest, SetupPathThatWouldNotFitEndsTheRunBeforeWriting) {
   UseTempFolder(temp);
   EXPECT_EQ(0u, Run(L"-s1").exitCode);
   EXPECT_EQ(1u, ReportValues(Report(), "setup").size());
+}
+
+// Real runs with a full drive as the temporary folder (the drives are mounted by
+// the full-drive fixtures; without them these tests skip). Each failure must
+// start nothing and leave the drive as empty as it was.
+class InstallFullDriveTest : public InstallE2eTest {
+ protected:
+  bool UseDrive(const wchar_t* variable) {
+    const std::wstring drive = FullDrive(variable);
+    if (drive.empty()) return false;
+    DeleteTree(drive + kProductCode);
+    temp_ = drive;
+    root_ = drive + kProductCode + L"\\";
+    return true;
+  }
+
+  void ExpectFailedAndNothingLeft() {
+    RunResult run = Run(L"-u1");
+    EXPECT_EQ(1001u, run.exitCode);
+    EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "the installer was started";
+    EXPECT_EQ(0u, CountEntries(temp_)) << "something was left on the drive";
+  }
+};
+
+TEST_F(InstallFullDriveTest, PayloadFileThatCannotBeWritten) {
+  if (!UseDrive(L"QNVPD_DISKFULL_DRIVE")) GTEST_SKIP() << "no disk-full drive";
+  ExpectFailedAndNothingLeft();
+}
+
+// The drive holds the payload and not one page more: PORTS.dat is created but
+// its lines cannot be written.
+TEST_F(InstallFullDriveTest, PortsFileThatCannotBeWritten) {
+  if (!UseDrive(L"QNVPD_PAYLOAD_PAGES_DRIVE")) GTEST_SKIP() << "no payload-sized drive";
+  ULONGLONG pages = 0;
+  for (const CarriedFile& file : kCarried) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW((StandinPayloadDir() + L"\\install\\" + RelativePath(file)).c_str(),
+                                     GetFileExInfoStandard, &data));
+    pages += (data.nFileSizeLow + 4095) / 4096;
+  }
+  ULARGE_INTEGER free = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(temp_.c_str(), &free, nullptr, nullptr));
+  ASSERT_EQ(pages * 4096, free.QuadPart) << "the drive must hold exactly the payload";
+  ExpectFailedAndNothingLeft();
+}
+
+// The drive has room but takes only as many entries as the payload tree.
+TEST_F(InstallFullDriveTest, PortsFileThatCannotBeCreated) {
+  if (!UseDrive(L"QNVPD_PAYLOAD_ENTRIES_DRIVE")) GTEST_SKIP() << "no payload-entries drive";
+  ExpectFailedAndNothingLeft();
 }
 
 }  // namespace

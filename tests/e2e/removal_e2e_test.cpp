@@ -213,5 +213,69 @@ TEST_F(RemovalE2eTest, MakerFoldersGoOnlyWhenEmpty) {
   EXPECT_FALSE(FolderExists(menuMaker));
 }
 
+// Failures before anything is loaded or started: 1001, whatever was written is
+// gone again, and the maker's empty folders are tidied all the same.
+class RemovalCleansUpTest : public RemovalE2eTest {
+ protected:
+  void ExpectFailedCleanedAndTidied(const std::wstring& package = PackagePath()) {
+    ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
+    EXPECT_EQ(1001u, Run(L"-u3", package).exitCode);
+    EXPECT_TRUE(Report("library").empty());
+    EXPECT_TRUE(Report("kpesetup").empty());
+    EXPECT_FALSE(FolderExists(root_));
+    EXPECT_FALSE(FolderExists(programFiles_ + kMakerFolder));
+    EXPECT_FALSE(FolderExists(commonPrograms_ + kMakerFolder));
+  }
+};
+
+TEST_F(RemovalCleansUpTest, KitFileThatCannotBeWrittenOnAFullDrive) {
+  const std::wstring drive = FullDrive(L"QNVPD_DISKFULL_DRIVE");
+  if (drive.empty()) GTEST_SKIP() << "no disk-full drive";
+  temp_ = drive;
+  root_ = drive + kProductCode + L"\\";
+  ExpectFailedCleanedAndTidied();
+  EXPECT_EQ(0u, CountEntries(drive));
+}
+
+TEST_F(RemovalCleansUpTest, RootTooLongForTheKitsPaths) {
+  // Root and "QNCOMUSBCLN.dll" need 260 characters: one more than the buffer.
+  const std::wstring temp = temp_ + std::wstring(245 - 40 - temp_.size(), L'x') + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  temp_ = temp;
+  root_ = temp_ + kProductCode + L"\\";
+  ASSERT_EQ(245u, root_.size());
+  ExpectFailedCleanedAndTidied();
+}
+
+TEST_F(RemovalCleansUpTest, WorkingFolderThatCannotBeCreated) {
+  // A file stands where the temporary folder's parent would be.
+  WriteFileBytes(temp_ + L"file", "not a folder");
+  temp_ += L"file\\temp\\";
+  root_ = temp_ + kProductCode + L"\\";
+  ExpectFailedCleanedAndTidied();
+}
+
+// The setup chosen for the platform missing from the package fails the run
+// before anything runs and keeps the kit; the other one missing changes nothing.
+TEST_F(RemovalE2eTest, PackagesWithoutOneRemovalSetup) {
+  const bool win32 = setupName_ == L"KPESetup32.exe";
+  const std::wstring otherName = win32 ? L"KPESetup64.exe" : L"KPESetup32.exe";
+  ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
+
+  EXPECT_EQ(1001u, Run(L"-u3", VariantPackagePath(win32 ? L"nosetup32" : L"nosetup64")).exitCode);
+  EXPECT_TRUE(Report("library").empty());
+  EXPECT_TRUE(Report("kpesetup").empty());
+  EXPECT_FALSE(FileExists(root_ + setupName_));
+  EXPECT_TRUE(FileExists(root_ + otherName));
+  EXPECT_TRUE(FileExists(root_ + kLibraryName));
+  EXPECT_FALSE(FolderExists(programFiles_ + kMakerFolder));
+
+  EXPECT_EQ(0u, Run(L"-u3", VariantPackagePath(win32 ? L"nosetup64" : L"nosetup32")).exitCode);
+  ExpectSetupRanWithNine();
+  EXPECT_EQ(std::vector<std::string>{Narrow(root_ + kLibraryName)}, Report("library"));
+  EXPECT_FALSE(FolderExists(root_));
+}
+
 }  // namespace
 }  // namespace qnvpd_test

@@ -247,6 +247,27 @@ std::string Narrow(const std::wstring& text) {
   return s;
 }
 
+std::wstring FullDrive(const wchar_t* variable) {
+  const std::wstring letter = EnvOrEmpty(variable);
+  if (letter.empty()) return std::wstring();
+  const std::wstring root = letter + L"\\";
+  ULARGE_INTEGER free = {};
+  return GetDiskFreeSpaceExW(root.c_str(), &free, nullptr, nullptr) ? root : std::wstring();
+}
+
+size_t CountEntries(const std::wstring& folder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW data;
+  const bool slashed = !folder.empty() && folder.back() == L'\\';
+  HANDLE find = FindFirstFileW((folder + (slashed ? L"*" : L"\\*")).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0) ++count;
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return count;
+}
+
 void DeleteTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);

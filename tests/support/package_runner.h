@@ -57,6 +57,13 @@ std::vector<std::string> ReportValues(const std::multimap<std::string, std::stri
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);
 
+// The root ("X:\\") of a full test drive named by an environment variable, such
+// as QNVPD_DISKFULL_DRIVE=Q:; empty when the variable is unset or no drive is
+// mounted there (tests then skip).
+std::wstring FullDrive(const wchar_t* variable);
+// Entries directly in a folder ("." and ".." not counted).
+size_t CountEntries(const std::wstring& folder);
+
 // Deletes a folder tree (for test set-up; independent of the package's code).
 void DeleteTree(const std::wstring& path);
 
