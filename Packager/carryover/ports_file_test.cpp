@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "carryover/scratch_registry_for_tests.h"
-#include "carryover/ports_example_for_tests.h"
+#include "scratch_registry.h"
+#include "ports_example.h"
 
 namespace qnvpd {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "carryover/scratch_registry_for_tests.h"
+#include "scratch_registry.h"
 
 namespace qnvpd {
 namespace {

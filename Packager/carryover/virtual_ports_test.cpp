@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "carryover/scratch_registry_for_tests.h"
+#include "scratch_registry.h"
 
 namespace qnvpd {
 namespace {

@@ -2,11 +2,11 @@
 
 #include "checks/wow64.h"
 #include "launch_and_wait.h"
-#include "launcher/result_codes.h"
-#include "launcher/string_table.h"
+#include "result_codes.h"
+#include "string_table.h"
 #include "payload/cleanup.h"
 #include "payload/extraction_root.h"
-#include "payload/install_extraction.h"
+#include "payload/payload_writer.h"
 #include "payload/payload_manifest.h"
 #include "scoped.h"
 

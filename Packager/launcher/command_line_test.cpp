@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "launcher/result_codes.h"
+#include "result_codes.h"
 
 namespace qnvpd {
 namespace {

@@ -15,11 +15,11 @@
 #include "launcher/messages.h"
 #include "launcher/notify_window.h"
 #include "launcher/process_state.h"
-#include "launcher/result_codes.h"
-#include "launcher/string_table.h"
+#include "result_codes.h"
+#include "string_table.h"
 #include "payload/cleanup.h"
 #include "payload/extraction_root.h"
-#include "payload/install_extraction.h"
+#include "payload/payload_writer.h"
 
 namespace qnvpd {
 

@@ -1,6 +1,6 @@
 #include "launcher/messages.h"
 
-#include "launcher/result_codes.h"
+#include "result_codes.h"
 
 namespace qnvpd {
 

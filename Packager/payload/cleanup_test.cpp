@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "payload/payload_test_util.h"
+#include "payload_test_util.h"
 
 namespace qnvpd {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "payload/payload_test_util.h"
+#include "payload_test_util.h"
 
 namespace qnvpd {
 namespace {

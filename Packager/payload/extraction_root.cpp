@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "launcher/string_table.h"
+#include "string_table.h"
 #include "payload/cleanup.h"
 #include "payload/payload_manifest.h"
 #include "scoped.h"

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "payload/payload_test_util.h"
+#include "payload_test_util.h"
 
 namespace qnvpd {
 namespace {

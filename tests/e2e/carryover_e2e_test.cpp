@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "package_runner.h"
-#include "carryover/ports_example_for_tests.h"
+#include "ports_example.h"
 
 namespace qnvpd_test {
 namespace {

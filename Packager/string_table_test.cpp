@@ -1,4 +1,4 @@
-#include "launcher/string_table.h"
+#include "string_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "payload/install_extraction.h"
+#include "payload/payload_writer.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include <cwchar>
 
-#include "launcher/string_table.h"
+#include "string_table.h"
 #include "payload/extract_resource.h"
 #include "payload/payload_manifest.h"
 

@@ -1,9 +1,9 @@
-#include "payload/install_extraction.h"
+#include "payload/payload_writer.h"
 
 #include <gtest/gtest.h>
 
 #include "payload/payload_manifest.h"
-#include "payload/payload_test_util.h"
+#include "payload_test_util.h"
 
 namespace qnvpd {
 namespace {
