@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "languages.h"
+
 namespace qnvpd {
 
 LANGID StringTableLanguage(LANGID userLanguage) {
-  return userLanguage == 1041 ? static_cast<LANGID>(1041) : static_cast<LANGID>(1033);
+  return LanguageFor(userLanguage).stringTable;
 }
 
 std::wstring ReadStringTableEntry(const void* block, size_t blockBytes, unsigned index) {
@@ -37,9 +39,8 @@ std::wstring LoadStringInLanguage(HMODULE module, UINT id, LANGID language) {
   return ReadStringTableEntry(block, SizeofResource(module, found), id % 16);
 }
 
-std::wstring LoadStringInUserLanguage(UINT id) {
-  return LoadStringInLanguage(GetModuleHandleW(nullptr), id,
-                              StringTableLanguage(GetUserDefaultLangID()));
+std::wstring LoadProgramString(UINT id, LANGID userLanguage) {
+  return LoadStringInLanguage(GetModuleHandleW(nullptr), id, StringTableLanguage(userLanguage));
 }
 
 }  // namespace qnvpd

@@ -20,7 +20,8 @@ std::wstring ReadStringTableEntry(const void* block, size_t blockBytes, unsigned
 // the block or the entry is missing (no fallback to another language).
 std::wstring LoadStringInLanguage(HMODULE module, UINT id, LANGID language);
 
-// Entry `id` of the running program's string table in the user's language.
-std::wstring LoadStringInUserLanguage(UINT id);
+// Entry `id` of the running program's string table in the string-table language
+// of a user default language id.
+std::wstring LoadProgramString(UINT id, LANGID userLanguage);
 
 }  // namespace qnvpd

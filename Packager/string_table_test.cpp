@@ -67,7 +67,9 @@ TEST(LoadStringInLanguage, ReadsThePackageTablesInBothLanguages) {
   // A block that does not exist, and a language without a table: no fallback.
   EXPECT_EQ(L"", LoadStringInLanguage(self, 4000, 1033));
   EXPECT_EQ(L"", LoadStringInLanguage(self, 123, 2052));
-  EXPECT_EQ(L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}", LoadStringInUserLanguage(123));
+  // The running program's table in the row's language: Chinese users read English.
+  EXPECT_EQ(L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}", LoadProgramString(123, 1041));
+  EXPECT_EQ(L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}", LoadProgramString(123, 2052));
 }
 
 }  // namespace

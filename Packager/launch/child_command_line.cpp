@@ -1,4 +1,4 @@
-#include "child_command_line.h"
+#include "launch/child_command_line.h"
 
 #include <cwchar>
 

@@ -1,17 +1,16 @@
-#include "launch_and_wait.h"
+#include "launch/launch_and_wait.h"
 
 #include <cwchar>
 #include <vector>
 
-#include "child_command_line.h"
-#include "launcher/notify_window.h"
+#include "launch/child_command_line.h"
+#include "launch/child_protocol.h"
 #include "scoped.h"
 
 namespace qnvpd {
 
 namespace {
 
-constexpr int kNotStarted = 2;
 constexpr int kMaxPollRounds = 5000;     // then simply wait
 constexpr DWORD kDialogSettleMs = 1000;  // let the dialog finish drawing first
 constexpr int kMaxExitCodeReads = 100;
@@ -107,16 +106,16 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
 
   // A folder passes too: the start below then fails and reports it.
   if (GetFileAttributesW(ExecutablePart(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
-    return kNotStarted;
+    return kLaunchFailed;
   }
   std::vector<wchar_t> commandLine;
-  if (!ComposeChildCommandLine(path, arguments, &commandLine)) return kNotStarted;
+  if (!ComposeChildCommandLine(path, arguments, &commandLine)) return kLaunchFailed;
 
   // The path is also the application name, so a blank in it can never make the
   // system start some other program that happens to match its first words.
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &processInfo)) {
-    return kNotStarted;
+    return kLaunchFailed;
   }
   ScopedHandle process(processInfo.hProcess);
   ScopedHandle thread(processInfo.hThread);

@@ -7,11 +7,16 @@
 
 namespace qnvpd {
 
+// What LaunchAndWait gives for a child that was not started; a child that ends
+// with this code is taken for a failed one too.
+constexpr int kLaunchFailed = 2;
+
 // Starts `path` (passed as the application name and, quoted, at the head of the
 // command line) with `arguments`, raises its first "TSetDialog" or
 // "MsiDialogCloseClass" window, waits for it without limit and posts 1025 to
-// notifyWindow once it has ended. Returns the child's exit code, or 2 when it was
-// not started (missing file, command line too long, start failed).
+// notifyWindow once it has ended. Returns the child's exit code, or
+// kLaunchFailed when it was not started (missing file, command line too long,
+// start failed).
 int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow);
 
 // True when a window class name marks the installer's main dialog: it contains

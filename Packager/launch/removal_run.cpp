@@ -1,23 +1,22 @@
-#include "removal_run.h"
+#include "launch/removal_run.h"
 
 #include "checks/wow64.h"
-#include "launch_and_wait.h"
-#include "result_codes.h"
-#include "string_table.h"
+#include "launch/launch_and_wait.h"
 #include "payload/cleanup.h"
 #include "payload/extraction_root.h"
-#include "payload/payload_writer.h"
+#include "payload/maker_folders.h"
 #include "payload/payload_manifest.h"
+#include "payload/payload_writer.h"
+#include "result_codes.h"
 #include "scoped.h"
+#include "string_table.h"
 
 namespace qnvpd {
 
 namespace {
 
-constexpr int kLaunchFailed = 2;  // not started, or the setup itself failed
 constexpr wchar_t kRemovalArgument[] = L"/9";
 constexpr char kUninstallEntryName[] = "RCVCLN_UninstQNCOMUSB";
-constexpr wchar_t kMakerFolderSuffix[] = L"\\KAVRO";
 
 using UninstallEntryFn = int (*)();
 
@@ -54,17 +53,6 @@ void CallUninstallEntry(const std::wstring& libraryPath) {
   if (entry != nullptr) entry();  // its result is not used: the setup decides the outcome
 }
 
-void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {
-  const std::wstring folder = MakerFolderPath(parentFolder);
-  if (!folder.empty()) RemoveFolderIfEmpty(folder);
-}
-
-// The maker's folders go at the end of every removal run, when they are empty.
-void TidyMakerFolders() {
-  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
-  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
-}
-
 }  // namespace
 
 bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
@@ -74,14 +62,9 @@ bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& 
   return true;
 }
 
-std::wstring MakerFolderPath(const std::wstring& parentFolder) {
-  if (parentFolder.empty()) return std::wstring();
-  return parentFolder + kMakerFolderSuffix;
-}
-
-int RunRemoval(HWND notifyWindow) {
+int RunRemoval(const RunContext& context) {
   int result = kResultOk;
-  const std::wstring root = PrepareExtractionRoot();
+  const std::wstring root = PrepareExtractionRoot(context.language);
   if (root.empty()) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders();
@@ -93,9 +76,9 @@ int RunRemoval(HWND notifyWindow) {
   std::wstring libraryPath;
   std::wstring setupPath;
   const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
-  if (!ComposeRemovalPath(root, LoadStringInUserLanguage(kRemovalLibraryNameId), &libraryPath) ||
-      !ComposeRemovalPath(root, LoadStringInUserLanguage(setupNameId), &setupPath) ||
-      !ExtractRemovalKit(root)) {
+  if (!ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language), &libraryPath) ||
+      !ComposeRemovalPath(root, LoadProgramString(setupNameId, context.language), &setupPath) ||
+      !ExtractRemovalKit(root, context.language)) {
     RemoveTree(root);
     TidyMakerFolders();
     return kResultInstallFailed;
@@ -107,7 +90,7 @@ int RunRemoval(HWND notifyWindow) {
   // With a file missing nothing is started and the kit stays where it was written.
   if (result == kResultOk) {
     CallUninstallEntry(libraryPath);
-    if (LaunchAndWait(setupPath, kRemovalArgument, notifyWindow) == kLaunchFailed) {
+    if (LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow) == kLaunchFailed) {
       result = kResultInstallFailed;
     }
     RemoveTree(root);

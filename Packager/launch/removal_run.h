@@ -1,16 +1,16 @@
 // The removal run (RunMode 3): the legacy USB driver removal kit.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+
+#include "launch/run_context.h"
 
 namespace qnvpd {
 
 // Writes the kit, calls the removal library's entry, runs the removal setup
 // matching the platform with "/9", removes the tree and then the maker's empty
 // folders. Returns 0 or 1001.
-int RunRemoval(HWND notifyWindow);
+int RunRemoval(const RunContext& context);
 
 // Capacity of the buffers the removal paths are built in, the zero included.
 constexpr size_t kRemovalPathCapacity = 260;
@@ -19,9 +19,5 @@ constexpr size_t kRemovalPathCapacity = 260;
 // kit. False, and *path left alone, when it would not fit kRemovalPathCapacity.
 bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
                         std::wstring* path);
-
-// The maker's folder under a looked-up parent folder: "<parent>\KAVRO"; empty when
-// the lookup gave nothing, so that no folder at the drive's root is touched.
-std::wstring MakerFolderPath(const std::wstring& parentFolder);
 
 }  // namespace qnvpd

@@ -25,12 +25,5 @@ TEST(ComposeRemovalPathTest, AppendsTheNameToTheRootUpToTheBufferLimit) {
   EXPECT_EQ(root + name, path);
 }
 
-TEST(MakerFolderPathTest, AppendsTheMakerNameUnlessTheLookupGaveNothing) {
-  EXPECT_EQ(L"C:\\Program Files (x86)\\KAVRO", MakerFolderPath(L"C:\\Program Files (x86)"));
-  EXPECT_EQ(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\KAVRO",
-            MakerFolderPath(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs"));
-  EXPECT_EQ(L"", MakerFolderPath(L""));
-}
-
 }  // namespace
 }  // namespace qnvpd

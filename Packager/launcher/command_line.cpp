@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "languages.h"
 #include "result_codes.h"
 
 namespace qnvpd {
@@ -42,12 +43,7 @@ int ParseDevicePort(const wchar_t* commandLine, const wchar_t* comOption,
 }  // namespace
 
 const wchar_t* LanguageToken(LANGID userLanguage) {
-  switch (userLanguage) {
-    case 0x0411: return L"-l0x0411";
-    case 0x0404: return L"-l0x0404";
-    case 0x0804: return L"-l0x0804";
-    default: return L"-l0x0409";
-  }
+  return LanguageFor(userLanguage).installerSwitch;
 }
 
 void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions) {
@@ -57,7 +53,7 @@ void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions) 
   installerOptions->append(LanguageToken(userLanguage));
 }
 
-int ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,
+RunMode ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,
                  std::wstring* installerOptions) {
   if (Contains(commandLine, L"-u3") || Contains(commandLine, L"-U3")) return kRunRemoval;
   *installerOptions = L"/clone_wait";

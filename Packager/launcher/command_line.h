@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "result_codes.h"
+
 namespace qnvpd {
 
 // The product installer's language switch for a user default language id.
@@ -18,7 +20,7 @@ void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions);
 // The run mode: 3 for "-u3"/"-U3", 1 for "-s1"/"-S1", 2 for "-u1"/"-U1", else 0,
 // tested in that order. Sets the installer options for modes 0 to 2
 // ("/clone_wait", plus the language options in 1 and 2); mode 3 leaves them.
-int ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,
+RunMode ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,
                  std::wstring* installerOptions);
 
 // 1 when "-KM" or "-km" occurs anywhere in the command line.

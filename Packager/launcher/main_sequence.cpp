@@ -4,22 +4,17 @@
 
 #include <string>
 
-#include "carryover/ports_file.h"
 #include "checks/administrator.h"
 #include "checks/os_version.h"
 #include "checks/single_instance.h"
-#include "launch/child_command_line.h"
-#include "launch/launch_and_wait.h"
+#include "launch/child_protocol.h"
+#include "launch/install_run.h"
 #include "launch/removal_run.h"
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
 #include "launcher/notify_window.h"
-#include "launcher/process_state.h"
 #include "result_codes.h"
 #include "string_table.h"
-#include "payload/cleanup.h"
-#include "payload/extraction_root.h"
-#include "payload/payload_writer.h"
 
 namespace qnvpd {
 
@@ -27,6 +22,7 @@ namespace {
 
 constexpr UINT kWindowTitleId = 60;
 constexpr UINT kInstanceNameId = 111;
+constexpr int kStringCapacity = 100;  // the window title's and class name's buffers
 
 LANGID SystemUserLanguage() { return GetUserDefaultLangID(); }
 
@@ -51,34 +47,6 @@ SequenceHooks SystemHooks() {
   return hooks;
 }
 
-int RunInstall(const wchar_t* commandLine) {
-  std::wstring root = PrepareExtractionRoot();
-  if (root.empty()) return kResultInstallFailed;  // no folder of our own to write into
-  std::wstring setupPath;
-  switch (ExtractInstallPayload(root, &setupPath)) {
-    case InstallExtraction::Ready:
-      break;
-    case InstallExtraction::SetupMissing:
-      // Left in place: what was written shows what the package carried.
-      return kResultInstallFailed;
-    case InstallExtraction::PathTooLong:
-    case InstallExtraction::WriteFailed:
-      // Most likely a full disk: give the space back.
-      RemoveTree(root);
-      return kResultInstallFailed;
-  }
-  // Without the file the installer would silently drop the user's port settings.
-  if (!WritePortsFile(root)) {
-    RemoveTree(root);
-    return kResultInstallFailed;
-  }
-  std::wstring arguments =
-      ComposeInstallArguments(g_state.installerOptions, g_state.notifyToken, commandLine);
-  int launched = LaunchAndWait(setupPath, arguments, g_state.notifyWindow);
-  RemoveTree(root);
-  return launched == 2 ? kResultInstallFailed : kResultOk;
-}
-
 int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
                     const SequenceHooks& hooks) {
   if (commandLine == nullptr) commandLine = L"";
@@ -89,62 +57,62 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
   InitCommonControlsEx(&icc);
 
   int result = kResultOk;
-  g_state.postedExitCode = 0;
-  g_state.kmFlag = 0;
+  RunContext context;
+  context.commandLine = commandLine;
+  context.language = hooks.userLanguage();
+  const LANGID language = context.language;
+  context.runMode = ParseRunMode(commandLine, language, &context.installerOptions);
+  const bool showBoxes = context.runMode == kRunInteractive;
 
-  LANGID language = hooks.userLanguage();
-  InitMessageTexts(language);
-  const int runMode = ParseRunMode(commandLine, language, &g_state.installerOptions);
-  const bool showBoxes = runMode == kRunInteractive;
-  g_state.kmFlag = HasKmSwitch(commandLine);
-
-  if (!hooks.isOsSupported(g_state.kmFlag)) {
-    if (showBoxes) hooks.showMessage(GetMessageText(kResultUnsupportedOs).c_str());
+  if (!hooks.isOsSupported(HasKmSwitch(commandLine))) {
+    if (showBoxes) hooks.showMessage(MessageText(kResultUnsupportedOs, language).c_str());
     return kResultUnsupportedOs;
   }
 
-  LoadStringW(instance, kWindowTitleId, g_state.windowTitle, 100);
-  LoadStringW(instance, kInstanceNameId, g_state.className, 100);
-  RegisterNotifyWindowClass(instance);
-  if (!hooks.createNotifyWindow(instance)) {
+  wchar_t windowTitle[kStringCapacity] = {};
+  wchar_t className[kStringCapacity] = {};
+  LoadStringW(instance, kWindowTitleId, windowTitle, kStringCapacity);
+  LoadStringW(instance, kInstanceNameId, className, kStringCapacity);
+  RegisterNotifyWindowClass(instance, className);
+  context.notifyWindow = hooks.createNotifyWindow(instance, className, windowTitle);
+  if (context.notifyWindow == nullptr) {
     // Nothing was installed: that is a failure, not a success.
-    if (showBoxes) hooks.showMessage(GetMessageText(kResultInstallFailed).c_str());
+    if (showBoxes) hooks.showMessage(MessageText(kResultInstallFailed, language).c_str());
     return kResultInstallFailed;
   }
-  g_state.notifyToken = FormatNotifyToken(g_state.notifyWindow);
+  context.notifyToken = FormatNotifyToken(context.notifyWindow);
 
-  std::wstring instanceName = LoadStringInUserLanguage(kInstanceNameId);
+  std::wstring instanceName = LoadProgramString(kInstanceNameId, language);
   if (hooks.isAnotherInstanceRunning(instanceName.c_str())) result = kResultAlreadyRunning;
   if (result == kResultOk && !hooks.isAdministrator()) result = kResultNotAdministrator;
 
   int qnPort = 0;
   int vdPort = 0;
-  ParsePortOptions(commandLine, runMode, &qnPort, &vdPort);
+  ParsePortOptions(commandLine, context.runMode, &qnPort, &vdPort);
   int conflict = CheckPortConflict(qnPort, vdPort);
   if (conflict != kResultOk) result = conflict;
 
   if (result != kResultOk) {
-    if (showBoxes) hooks.showMessage(GetMessageText(result).c_str());
+    if (showBoxes) hooks.showMessage(MessageText(result, language).c_str());
     return result;
   }
 
-  result = runMode == kRunRemoval ? hooks.runRemoval(g_state.notifyWindow)
-                                  : hooks.runInstall(commandLine);
+  result = context.runMode == kRunRemoval ? hooks.runRemoval(context) : hooks.runInstall(context);
 
   if (result != kResultOk) {
     // A launch that failed late has already announced the child's end; left in
     // the queue, that request (or the quit message standing in for it) would
     // close the box before anyone could read it.
     MSG pending;
-    while (PeekMessageW(&pending, g_state.notifyWindow, kQuitRequest, kQuitRequest, PM_REMOVE)) {
+    while (PeekMessageW(&pending, context.notifyWindow, kQuitRequest, kQuitRequest, PM_REMOVE)) {
     }
     while (PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-    if (showBoxes) hooks.showMessage(GetMessageText(result).c_str());
-    DestroyWindow(g_state.notifyWindow);
+    if (showBoxes) hooks.showMessage(MessageText(result, language).c_str());
+    DestroyWindow(context.notifyWindow);
     return result;
   }
-  return RunMessageLoop();
+  return RunMessageLoop(context.notifyWindow);
 }
 
 }  // namespace qnvpd

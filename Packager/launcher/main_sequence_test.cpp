@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "launch/child_protocol.h"
 #include "launcher/messages.h"
 #include "launcher/notify_window.h"
-#include "launcher/process_state.h"
 
 namespace qnvpd {
 namespace {
@@ -27,6 +27,8 @@ struct Script {
   int removalCalls = 0;
   int osKmFlag = -1;
   HWND windowSeenByRun = nullptr;
+  HWND windowCreated = nullptr;
+  RunContext contextSeen;
   bool quitPendingAtBox = false;
   bool quitInsteadOfRequest = false;  // as when posting the quit request failed
   std::wstring instanceName;
@@ -61,8 +63,10 @@ SequenceHooks ScriptHooks() {
     ++g_script.adminCalls;
     return g_script.administrator;
   };
-  h.createNotifyWindow = [](HINSTANCE instance) {
-    return g_script.windowFails ? 0 : CreateNotifyWindow(instance);
+  h.createNotifyWindow = [](HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
+    if (g_script.windowFails) return static_cast<HWND>(nullptr);
+    g_script.windowCreated = CreateNotifyWindow(instance, className, title);
+    return g_script.windowCreated;
   };
   h.showMessage = [](const wchar_t* text) {
     g_script.boxes.push_back(text);
@@ -72,24 +76,23 @@ SequenceHooks ScriptHooks() {
         PeekMessageW(&pending, nullptr, kQuitRequest, kQuitRequest, PM_NOREMOVE) != FALSE ||
         PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
   };
-  h.runInstall = [](const wchar_t* commandLine) {
+  h.runInstall = [](const RunContext& context) {
     ++g_script.installCalls;
-    g_script.commandLineSeen = commandLine;
-    return PostResults(g_state.notifyWindow);
+    g_script.contextSeen = context;
+    g_script.commandLineSeen = context.commandLine;
+    return PostResults(context.notifyWindow);
   };
-  h.runRemoval = [](HWND window) {
+  h.runRemoval = [](const RunContext& context) {
     ++g_script.removalCalls;
-    return PostResults(window);
+    g_script.contextSeen = context;
+    return PostResults(context.notifyWindow);
   };
   return h;
 }
 
 class MainSequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_script = Script();
-    g_state.notifyWindow = nullptr;
-  }
+  void SetUp() override { g_script = Script(); }
   int Run(const wchar_t* commandLine) {
     return RunMainSequence(GetModuleHandleW(nullptr), commandLine, ScriptHooks());
   }
@@ -101,7 +104,7 @@ TEST_F(MainSequenceTest, UnsupportedOsRefusedBeforeAnythingExists) {
   ASSERT_EQ(1u, g_script.boxes.size());
   EXPECT_EQ(L"This operating system is not supported.\r\nInstallation canceled.",
             g_script.boxes[0]);
-  EXPECT_EQ(nullptr, g_state.notifyWindow);
+  EXPECT_EQ(nullptr, g_script.windowCreated);
   EXPECT_EQ(0, g_script.adminCalls);
 
   g_script.boxes.clear();
@@ -125,7 +128,7 @@ TEST_F(MainSequenceTest, SecondCopyGets101AndSkipsTheAdministratorCheck) {
   ASSERT_EQ(1u, g_script.boxes.size());
   EXPECT_EQ(L"This installer is already running.", g_script.boxes[0]);
   EXPECT_EQ(0, g_script.installCalls);
-  EXPECT_TRUE(IsWindow(g_state.notifyWindow)) << "left to the end of the process";
+  EXPECT_TRUE(IsWindow(g_script.windowCreated)) << "left to the end of the process";
 }
 
 TEST_F(MainSequenceTest, NotAdministratorGets104InTheUsersLanguage) {
@@ -160,10 +163,13 @@ TEST_F(MainSequenceTest, SuccessEndsWithThePostedCode) {
   EXPECT_EQ(L"-s1 -QN:COM1", g_script.commandLineSeen);
   EXPECT_EQ(1, g_script.installCalls);
   EXPECT_EQ(0, g_script.removalCalls);
-  EXPECT_EQ(L"/W32:" + std::to_wstring(reinterpret_cast<LONG_PTR>(g_state.notifyWindow)) +
-                L":1024",
-            g_state.notifyToken);
-  EXPECT_EQ(L"/clone_wait /hide_progress -l0x0409", g_state.installerOptions);
+  const RunContext& seen = g_script.contextSeen;
+  EXPECT_EQ(g_script.windowCreated, seen.notifyWindow);
+  EXPECT_EQ(L"/W32:" + std::to_wstring(reinterpret_cast<LONG_PTR>(seen.notifyWindow)) + L":1024",
+            seen.notifyToken);
+  EXPECT_EQ(L"/clone_wait /hide_progress -l0x0409", seen.installerOptions);
+  EXPECT_EQ(kRunSilentWithPorts, seen.runMode);
+  EXPECT_EQ(1033, seen.language);
 }
 
 TEST_F(MainSequenceTest, FailedInstallShowsTheBoxAndDestroysTheWindow) {
@@ -202,7 +208,8 @@ TEST_F(MainSequenceTest, RemovalRunIsSilentAndUsesTheWindow) {
   EXPECT_EQ(0, Run(L"-u3 -s1"));
   EXPECT_EQ(1, g_script.removalCalls);
   EXPECT_EQ(0, g_script.installCalls);
-  EXPECT_EQ(g_state.notifyWindow, g_script.windowSeenByRun);
+  EXPECT_EQ(g_script.windowCreated, g_script.windowSeenByRun);
+  EXPECT_EQ(kRunRemoval, g_script.contextSeen.runMode);
 
   g_script.installResult = 1001;
   EXPECT_EQ(1001, Run(L"-U3"));

@@ -1,5 +1,6 @@
 #include "launcher/messages.h"
 
+#include "languages.h"
 #include "result_codes.h"
 
 namespace qnvpd {
@@ -55,27 +56,25 @@ const MessageTexts kChineseTaiwan = {
     L"\u5B89\u88DD\u5931\u6557\u3002",
 };
 
-MessageTexts g_texts = {L"", L"", L"", L""};
-
 }  // namespace
 
 const MessageTexts& MessageTextsFor(LANGID userLanguage) {
-  switch (userLanguage) {
-    case 1028: return kChineseTaiwan;
-    case 1041: return kJapanese;
-    case 2052: return kChinesePrc;
-    default: return kEnglish;
+  switch (LanguageFor(userLanguage).messages) {
+    case MessageLanguage::Japanese: return kJapanese;
+    case MessageLanguage::ChinesePrc: return kChinesePrc;
+    case MessageLanguage::ChineseTaiwan: return kChineseTaiwan;
+    case MessageLanguage::English: break;
   }
+  return kEnglish;
 }
 
-void InitMessageTexts(LANGID userLanguage) { g_texts = MessageTextsFor(userLanguage); }
-
-std::wstring GetMessageText(int code) {
+std::wstring MessageText(int code, LANGID userLanguage) {
+  const MessageTexts& texts = MessageTextsFor(userLanguage);
   switch (code) {
-    case kResultAlreadyRunning: return g_texts.alreadyRunning;
-    case kResultUnsupportedOs: return g_texts.unsupportedOs;
-    case kResultNotAdministrator: return g_texts.notAdministrator;
-    case kResultInstallFailed: return g_texts.installFailed;
+    case kResultAlreadyRunning: return texts.alreadyRunning;
+    case kResultUnsupportedOs: return texts.unsupportedOs;
+    case kResultNotAdministrator: return texts.notAdministrator;
+    case kResultInstallFailed: return texts.installFailed;
     default: return std::wstring();
   }
 }

@@ -21,10 +21,8 @@ struct MessageTexts {
 // PRC (2052), Chinese Taiwan (1028), English for every other id.
 const MessageTexts& MessageTextsFor(LANGID userLanguage);
 
-// Sets the process's four texts once, from the user's language.
-void InitMessageTexts(LANGID userLanguage);
-
-// The text for a result code (101, 102, 104, 1001), else an empty text.
-std::wstring GetMessageText(int code);
+// The text for a result code (101, 102, 104, 1001) in the row of a user default
+// language id, else an empty text.
+std::wstring MessageText(int code, LANGID userLanguage);
 
 }  // namespace qnvpd

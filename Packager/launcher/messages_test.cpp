@@ -21,15 +21,13 @@ TEST(Messages, LanguageRowsByExactLanguageId) {
   EXPECT_EQ(11u, std::wstring(MessageTextsFor(1028).notAdministrator).size());
 }
 
-TEST(Messages, TextForEachCodeAfterInit) {
-  InitMessageTexts(1033);
+TEST(Messages, TextForEachCodeInTheLanguagesRow) {
   EXPECT_EQ(L"This operating system is not supported.\r\nInstallation canceled.",
-            GetMessageText(102));
-  EXPECT_EQ(L"Please log on administrator account.", GetMessageText(104));
-  for (int code : {0, 106, 107, 1, -1, 1000}) EXPECT_EQ(L"", GetMessageText(code)) << code;
-  InitMessageTexts(1041);
-  EXPECT_EQ(MessageTextsFor(1041).installFailed, GetMessageText(1001));
-  InitMessageTexts(1033);
+            MessageText(102, 1033));
+  EXPECT_EQ(L"Please log on administrator account.", MessageText(104, 1033));
+  for (int code : {0, 106, 107, 1, -1, 1000}) EXPECT_EQ(L"", MessageText(code, 1033)) << code;
+  EXPECT_EQ(MessageTextsFor(1041).installFailed, MessageText(1001, 1041));
+  EXPECT_EQ(MessageTextsFor(1028).alreadyRunning, MessageText(101, 1028));
 }
 
 TEST(Messages, CaptionNamesVersionB) {

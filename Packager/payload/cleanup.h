@@ -1,4 +1,4 @@
-// Removing the working tree and the maker's empty folders.
+// Removing a folder tree, or a folder that is empty.
 #pragma once
 
 #include <windows.h>
@@ -32,10 +32,5 @@ int RemoveTree(const std::wstring& folder,
 // not counted) or cannot be listed. 1 when removed, else 0.
 int RemoveFolderIfEmpty(const std::wstring& folder,
                         const DirectoryListing& listing = SystemDirectoryListing());
-
-// The program-files folder and the all-users Start-menu programs folder, read
-// from HKEY_LOCAL_MACHINE and expanded; empty when unavailable or too long.
-std::wstring ReadProgramFilesFolder();
-std::wstring ReadCommonProgramsFolder();
 
 }  // namespace qnvpd

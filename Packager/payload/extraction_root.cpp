@@ -96,9 +96,9 @@ std::wstring GetExtractionBase() {
   return ComposeExtractionBase(temp, windows);
 }
 
-std::wstring PrepareExtractionRoot() {
+std::wstring PrepareExtractionRoot(LANGID userLanguage) {
   const std::wstring root =
-      ComposeExtractionRoot(GetExtractionBase(), LoadStringInUserLanguage(kProductCodeId));
+      ComposeExtractionRoot(GetExtractionBase(), LoadProgramString(kProductCodeId, userLanguage));
   // Whatever an earlier run left behind is not ours to hand to the installer.
   RemoveTree(root);
   PrivateFolderSecurity security;

@@ -49,12 +49,13 @@ class PrivateFolderSecurity {
   bool ready_ = false;
 };
 
-// Composes the ExtractionRoot (base, product GUID, "\"), removes whatever an
-// earlier run left there and creates the folder afresh, readable and writable
-// only by Administrators, SYSTEM and the token's owner (falling back to default
-// security if that cannot be done). Returns the root, which ends in a backslash,
-// or an empty text when no folder of this run's own could be created there
-// (for instance one keeps reappearing): nothing may be written then.
-std::wstring PrepareExtractionRoot();
+// Composes the ExtractionRoot (base, the product GUID in the string-table
+// language of userLanguage, "\"), removes whatever an earlier run left there
+// and creates the folder afresh, readable and writable only by Administrators,
+// SYSTEM and the token's owner (falling back to default security if that cannot
+// be done). Returns the root, which ends in a backslash, or an empty text when
+// no folder of this run's own could be created there (for instance one keeps
+// reappearing): nothing may be written then.
+std::wstring PrepareExtractionRoot(LANGID userLanguage);
 
 }  // namespace qnvpd

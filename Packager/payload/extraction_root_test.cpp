@@ -60,9 +60,9 @@ class PrepareRoot : public ::testing::Test {
 };
 
 TEST_F(PrepareRoot, CreatesTheSameRootOnEveryRun) {
-  EXPECT_EQ(PrepareExtractionRoot(), expected_);
+  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
   EXPECT_TRUE(IsFolder(expected_));
-  EXPECT_EQ(PrepareExtractionRoot(), expected_);
+  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
   EXPECT_TRUE(IsFolder(expected_));
 }
 
@@ -74,10 +74,10 @@ TEST_F(PrepareRoot, RefusesAPlaceItCouldNotCreateItself) {
                             FILE_ATTRIBUTE_READONLY, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   CloseHandle(file);
-  EXPECT_EQ(L"", PrepareExtractionRoot());
+  EXPECT_EQ(L"", PrepareExtractionRoot(1033));
   SetFileAttributesW(blocker.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(blocker.c_str());
-  EXPECT_EQ(expected_, PrepareExtractionRoot());
+  EXPECT_EQ(expected_, PrepareExtractionRoot(1033));
 }
 
 TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
@@ -88,7 +88,7 @@ TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
   WriteBytes(expected_ + L"locked.txt", "read-only");
   SetFileAttributesW((expected_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
 
-  EXPECT_EQ(PrepareExtractionRoot(), expected_);
+  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
   EXPECT_TRUE(IsFolder(expected_));
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW((expected_ + L"*").c_str(), &entry);
@@ -239,7 +239,7 @@ bool FileSystemKeepsDescriptors(const std::wstring& scratch) {
 }
 
 TEST_F(PrepareRoot, RootAndWhatIsWrittenInItCarryThePrivateDescriptor) {
-  const std::wstring root = PrepareExtractionRoot();
+  const std::wstring root = PrepareExtractionRoot(1033);
   WriteBytes(root + L"payload.bin", "x");
   StoredDescriptor stored(root);
   ASSERT_EQ(stored.Error(), static_cast<DWORD>(ERROR_SUCCESS));

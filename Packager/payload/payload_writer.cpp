@@ -20,11 +20,11 @@ constexpr size_t kSetupPathCapacity = 260;
 
 }  // namespace
 
-InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
+InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
                                         std::wstring* setupPath) {
   // Checked before anything is written: a root too long for the setup path
   // would only fill the disk with a tree nobody can start.
-  const std::wstring setupName = LoadStringInUserLanguage(kSetupNameId);
+  const std::wstring setupName = LoadProgramString(kSetupNameId, userLanguage);
   if (extractionRoot.size() + setupName.size() + 1 > kSetupPathCapacity) {
     return InstallExtraction::PathTooLong;
   }
@@ -41,7 +41,7 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
   for (const PayloadFileRow& row : kPayloadManifest) {
     ExtractStep step = ExtractStep::Done;
     ExtractResource(PayloadFolderPath(extractionRoot, row.folder), row.resourceId,
-                    LoadStringInUserLanguage(row.nameId), &step);
+                    LoadProgramString(row.nameId, userLanguage), &step);
     // A resource left out of the build only costs its file (setup.exe is
     // checked below); a file that could not be written means the disk or the
     // folder is unusable, and writing on is pointless.
@@ -55,10 +55,10 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
   return InstallExtraction::Ready;
 }
 
-bool ExtractRemovalKit(const std::wstring& extractionRoot) {
+bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage) {
   for (const PayloadFileRow& row : kRemovalKit) {
     ExtractStep step = ExtractStep::Done;
-    ExtractResource(extractionRoot, row.resourceId, LoadStringInUserLanguage(row.nameId), &step);
+    ExtractResource(extractionRoot, row.resourceId, LoadProgramString(row.nameId, userLanguage), &step);
     if (step != ExtractStep::Done && step != ExtractStep::Resource) return false;
   }
   return true;

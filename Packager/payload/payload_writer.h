@@ -1,6 +1,8 @@
 // Writing the payload of both runs.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 namespace qnvpd {
@@ -13,14 +15,15 @@ enum class InstallExtraction {
 };
 
 // Creates the eleven folders and writes the 39 files of the install run into the
-// prepared ExtractionRoot, then checks for setup.exe.
-InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot,
+// prepared ExtractionRoot, then checks for setup.exe. File names are read in the
+// string-table language of userLanguage.
+InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
                                         std::wstring* setupPath);
 
 // Writes the three files of the removal kit into the ExtractionRoot. False when a
 // file could not be written in full (or failed any other step after its
 // resource was found); writing stops there. A resource left out of the build is
 // not a failure here: the removal run's presence checks decide about it.
-bool ExtractRemovalKit(const std::wstring& extractionRoot);
+bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage);
 
 }  // namespace qnvpd

@@ -8,6 +8,8 @@
 namespace qnvpd {
 namespace {
 
+constexpr LANGID kEnglish = 1033;
+
 using qnvpd_payload_test::Exists;
 using qnvpd_payload_test::IsFolder;
 using qnvpd_payload_test::ReadBytes;
@@ -50,7 +52,7 @@ TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
   ScratchFolder scratch;
   const std::wstring root = scratch.Path() + L"\\";
   std::wstring setupPath;
-  ASSERT_EQ(ExtractInstallPayload(root, &setupPath), InstallExtraction::Ready);
+  ASSERT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::Ready);
   EXPECT_EQ(setupPath, root + L"setup.exe");  // one backslash, unlike the written path
 
   for (const PayloadFolderRow& row : kPayloadFolders) {
@@ -67,7 +69,7 @@ TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
 
   // A repeated run over the same tree overwrites and goes on.
   WriteBytes(setupPath, "older and longer content than the resource has");
-  ASSERT_EQ(ExtractInstallPayload(root, &setupPath), InstallExtraction::Ready);
+  ASSERT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::Ready);
   EXPECT_EQ(ReadBytes(setupPath), ResourceBytes(104));
 }
 
@@ -79,7 +81,7 @@ TEST(ExtractInstallPayloadTest, FileThatCannotBeWrittenIsAFailure) {
   CreateDirectoryW((root + L"qncomusb\\x86").c_str(), nullptr);
   CreateDirectoryW((root + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
   std::wstring setupPath = L"unset";
-  EXPECT_EQ(ExtractInstallPayload(root, &setupPath), InstallExtraction::WriteFailed);
+  EXPECT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::WriteFailed);
   EXPECT_EQ(setupPath, L"unset");
 }
 
@@ -91,14 +93,14 @@ TEST(ExtractInstallPayloadTest, RootTooLongForTheSetupPathWritesNothing) {
   ASSERT_EQ(root.size(), 251u);
   ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
   std::wstring setupPath = L"unset";
-  EXPECT_EQ(ExtractInstallPayload(root, &setupPath), InstallExtraction::PathTooLong);
+  EXPECT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::PathTooLong);
   EXPECT_EQ(setupPath, L"unset");
   EXPECT_EQ(CountEntries(root), 0u);
 
   // One character shorter fits exactly.
   const std::wstring fits = root.substr(0, root.size() - 2) + L"\\";
   ASSERT_TRUE(CreateDirectoryW(fits.c_str(), nullptr));
-  EXPECT_EQ(ExtractInstallPayload(fits, &setupPath), InstallExtraction::Ready);
+  EXPECT_EQ(ExtractInstallPayload(fits, kEnglish, &setupPath), InstallExtraction::Ready);
   EXPECT_EQ(setupPath.size(), 259u);
 }
 
@@ -106,13 +108,13 @@ TEST(ExtractRemovalKitTest, WritesTheKitIntoTheRoot) {
   ScratchFolder scratch;
   const std::wstring root = scratch.Path() + L"\\";
   // A resource left out of the build is for the presence checks to judge.
-  EXPECT_TRUE(ExtractRemovalKit(root));
+  EXPECT_TRUE(ExtractRemovalKit(root, kEnglish));
   EXPECT_EQ(ReadBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
   EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
   EXPECT_EQ(CountEntries(root), 1u);
 
   // A file that cannot be created is a failure.
-  EXPECT_FALSE(ExtractRemovalKit(root + L"missing\\"));
+  EXPECT_FALSE(ExtractRemovalKit(root + L"missing\\", kEnglish));
 }
 
 }  // namespace

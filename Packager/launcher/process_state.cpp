@@ -1,7 +1,0 @@
-#include "launcher/process_state.h"
-
-namespace qnvpd {
-
-ProcessState g_state;
-
-}  // namespace qnvpd

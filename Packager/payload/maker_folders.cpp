@@ -1,0 +1,68 @@
+#include "payload/maker_folders.h"
+
+#include <cwchar>
+
+#include "payload/cleanup.h"
+#include "scoped.h"
+
+namespace qnvpd {
+
+namespace {
+
+constexpr DWORD kFolderTextCapacity = 260;
+constexpr wchar_t kMakerFolderSuffix[] = L"\\KAVRO";
+
+// A registry folder value, terminated inside its buffer and expanded; empty
+// when the key or value is missing or either text does not fit its buffer.
+std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
+  ScopedKey key;
+  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, keyPath, key.Receive()) != ERROR_SUCCESS) return {};
+
+  wchar_t raw[kFolderTextCapacity] = {};
+  DWORD bytes = sizeof raw;
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw),
+                       &bytes) != ERROR_SUCCESS) {
+    return {};
+  }
+  // Stored strings need not carry their terminator; one that fills the whole
+  // buffer without one does not fit.
+  const size_t units = bytes / sizeof(wchar_t);
+  if (wmemchr(raw, L'\0', units) == nullptr) {
+    if (units >= kFolderTextCapacity) return {};
+    raw[units] = L'\0';
+  }
+
+  wchar_t expanded[kFolderTextCapacity] = {};
+  const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, kFolderTextCapacity);
+  if (needed == 0 || needed > kFolderTextCapacity) return {};
+  return expanded;
+}
+
+void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {
+  const std::wstring folder = MakerFolderPath(parentFolder);
+  if (!folder.empty()) RemoveFolderIfEmpty(folder);
+}
+
+}  // namespace
+
+std::wstring ReadProgramFilesFolder() {
+  return ReadFolderValue(L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesPath");
+}
+
+std::wstring ReadCommonProgramsFolder() {
+  return ReadFolderValue(
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+      L"Common Programs");
+}
+
+std::wstring MakerFolderPath(const std::wstring& parentFolder) {
+  if (parentFolder.empty()) return std::wstring();
+  return parentFolder + kMakerFolderSuffix;
+}
+
+void TidyMakerFolders() {
+  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
+  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
+}
+
+}  // namespace qnvpd

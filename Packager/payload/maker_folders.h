@@ -1,0 +1,21 @@
+// The maker's folders the removal run tidies: "KAVRO" under the program-files
+// folder and under the all-users Start-menu programs folder.
+#pragma once
+
+#include <string>
+
+namespace qnvpd {
+
+// The program-files folder and the all-users Start-menu programs folder, read
+// from HKEY_LOCAL_MACHINE and expanded; empty when unavailable or too long.
+std::wstring ReadProgramFilesFolder();
+std::wstring ReadCommonProgramsFolder();
+
+// The maker's folder under a looked-up parent folder: "<parent>\KAVRO"; empty when
+// the lookup gave nothing, so that no folder at the drive's root is touched.
+std::wstring MakerFolderPath(const std::wstring& parentFolder);
+
+// Removes both maker's folders where they are empty (see RemoveFolderIfEmpty).
+void TidyMakerFolders();
+
+}  // namespace qnvpd
