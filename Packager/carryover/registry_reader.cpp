@@ -41,13 +41,21 @@ bool ReadStringValue(HKEY key, const char* name, std::string* text) {
   return true;
 }
 
-void WalkSubkeyNames(const SubkeyEnumerator& enumerate,
-                     const std::function<void(const std::string&)>& visit) {
+const SubkeyEnumeration& SystemSubkeyEnumeration() {
+  static const SubkeyEnumeration enumeration = {
+      [](HKEY key, DWORD index, char* name, DWORD* nameChars) {
+        return RegEnumKeyExA(key, index, name, nameChars, nullptr, nullptr, nullptr, nullptr);
+      }};
+  return enumeration;
+}
+
+void ForEachSubkeyName(HKEY key, const std::function<void(const std::string&)>& visit,
+                       const SubkeyEnumeration& enumeration) {
   DWORD errorsInARow = 0;
   for (DWORD index = 0; errorsInARow < kMaxEnumerationErrors; ++index) {
     char name[kRegistryNameChars];
     DWORD nameChars = kRegistryNameChars;
-    LONG status = enumerate(index, name, &nameChars);
+    LONG status = enumeration.enumerate(key, index, name, &nameChars);
     if (status == ERROR_NO_MORE_ITEMS) return;
     if (status != ERROR_SUCCESS || nameChars >= kRegistryNameChars) {
       ++errorsInARow;
@@ -57,14 +65,6 @@ void WalkSubkeyNames(const SubkeyEnumerator& enumerate,
     name[nameChars] = '\0';
     visit(std::string(name, std::strlen(name)));
   }
-}
-
-void ForEachSubkeyName(HKEY key, const std::function<void(const std::string&)>& visit) {
-  WalkSubkeyNames(
-      [key](DWORD index, char* name, DWORD* nameChars) {
-        return RegEnumKeyExA(key, index, name, nameChars, nullptr, nullptr, nullptr, nullptr);
-      },
-      visit);
 }
 
 }  // namespace qnvpd

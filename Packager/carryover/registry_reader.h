@@ -33,19 +33,20 @@ bool ReadDwordValue(HKEY key, const char* name, uint32_t* value);
 // room to add one does not fit and fails the read. On failure text is empty.
 bool ReadStringValue(HKEY key, const char* name, std::string* text);
 
-// One step of a subkey walk: the RegEnumKeyExA contract, with nameChars the
-// offered size on entry and the name's length on success.
-using SubkeyEnumerator = std::function<LONG(DWORD index, char* name, DWORD* nameChars)>;
+// How a subkey walk lists a key: the RegEnumKeyExA contract, with nameChars the
+// offered size on entry and the name's length on success. A seam so tests can
+// present failures a real key does not give on demand.
+struct SubkeyEnumeration {
+  LONG (*enumerate)(HKEY key, DWORD index, char* name, DWORD* nameChars);
+};
+const SubkeyEnumeration& SystemSubkeyEnumeration();
 
-// Visits every subkey name the enumerator reports, index 0, 1, 2, ... until
+// Visits every subkey name of an open key, index 0, 1, 2, ... until
 // ERROR_NO_MORE_ITEMS. An index that reports another error is skipped; after
 // kMaxEnumerationErrors such indexes in a row the walk gives up, so a key that
 // fails for good (deleted while being walked) cannot hold the run forever.
 constexpr DWORD kMaxEnumerationErrors = 64;
-void WalkSubkeyNames(const SubkeyEnumerator& enumerate,
-                     const std::function<void(const std::string&)>& visit);
-
-// WalkSubkeyNames over the subkeys of an open key.
-void ForEachSubkeyName(HKEY key, const std::function<void(const std::string&)>& visit);
+void ForEachSubkeyName(HKEY key, const std::function<void(const std::string&)>& visit,
+                       const SubkeyEnumeration& enumeration = SystemSubkeyEnumeration());
 
 }  // namespace qnvpd

@@ -18,7 +18,7 @@ struct ScriptedEnumerator {
   LONG beyond = ERROR_NO_MORE_ITEMS;
   std::vector<DWORD> offeredSizes;
 
-  LONG operator()(DWORD index, char* name, DWORD* nameChars) {
+  LONG Answer(DWORD index, char* name, DWORD* nameChars) {
     offeredSizes.push_back(*nameChars);
     if (index >= answers.size()) return beyond;
     const auto& answer = answers[index];
@@ -30,10 +30,15 @@ struct ScriptedEnumerator {
   }
 };
 
+ScriptedEnumerator* g_script = nullptr;
+
 std::vector<std::string> Walk(ScriptedEnumerator* script) {
+  g_script = script;
+  const SubkeyEnumeration scripted = {
+      [](HKEY, DWORD i, char* n, DWORD* s) { return g_script->Answer(i, n, s); }};
   std::vector<std::string> names;
-  WalkSubkeyNames([script](DWORD i, char* n, DWORD* s) { return (*script)(i, n, s); },
-                  [&names](const std::string& name) { names.push_back(name); });
+  ForEachSubkeyName(nullptr, [&names](const std::string& name) { names.push_back(name); },
+                    scripted);
   return names;
 }
 

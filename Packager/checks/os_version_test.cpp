@@ -47,6 +47,8 @@ struct Row {
   int withKm;
 };
 
+const VersionQuery kScripted = {ScriptedQuery};
+
 TEST(OsVersionTest, SupportMatrix) {
   const Row rows[] = {
       {4, 0, 0, 0, 0},            // NT 4.0
@@ -64,25 +66,25 @@ TEST(OsVersionTest, SupportMatrix) {
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.major << "." << row.minor);
     Script({{true, row.major, row.minor}});
-    EXPECT_EQ(row.windows2000, IsWindows2000(ScriptedQuery));
+    EXPECT_EQ(row.windows2000, IsWindows2000(kScripted));
     Script({{true, row.major, row.minor}});
-    EXPECT_EQ(row.withoutKm, IsOsSupported(0, ScriptedQuery));
+    EXPECT_EQ(row.withoutKm, IsOsSupported(0, kScripted));
     Script({{true, row.major, row.minor}});
-    EXPECT_EQ(row.withKm, IsOsSupported(1, ScriptedQuery));
+    EXPECT_EQ(row.withKm, IsOsSupported(1, kScripted));
   }
 }
 
 TEST(OsVersionTest, FailedQueryIsNotSupported) {
   Script({{false, 0, 0}});
-  EXPECT_EQ(0, IsWindows2000(ScriptedQuery));
-  EXPECT_EQ(0, IsOsSupported(0, ScriptedQuery));
-  EXPECT_EQ(0, IsOsSupported(1, ScriptedQuery));
+  EXPECT_EQ(0, IsWindows2000(kScripted));
+  EXPECT_EQ(0, IsOsSupported(0, kScripted));
+  EXPECT_EQ(0, IsOsSupported(1, kScripted));
 }
 
 TEST(OsVersionTest, EveryQueryGetsAFreshRecord) {
   // A reused record would carry the first answer into a second query that fails.
   Script({{true, 6, 1}, {false, 0, 0}});
-  EXPECT_EQ(0, IsOsSupported(0, ScriptedQuery));
+  EXPECT_EQ(0, IsOsSupported(0, kScripted));
   ASSERT_EQ(2u, g_calls);
   EXPECT_EQ((std::vector<DWORD>{276, 276}), g_sizesSeen);
   EXPECT_EQ((std::vector<DWORD>{0, 0}), g_majorsSeen);
@@ -91,15 +93,15 @@ TEST(OsVersionTest, EveryQueryGetsAFreshRecord) {
 TEST(OsVersionTest, VerdictComesFromTheSecondQuery) {
   // Refused Windows 2000 ends after one query.
   Script({{true, 5, 0}, {true, 6, 1}});
-  EXPECT_EQ(0, IsOsSupported(0, ScriptedQuery));
+  EXPECT_EQ(0, IsOsSupported(0, kScripted));
   EXPECT_EQ(1u, g_calls);
 
   // With the switch, Windows 2000 goes on to the second query, which decides.
   Script({{true, 5, 0}, {true, 5, 0}});
-  EXPECT_EQ(1, IsOsSupported(1, ScriptedQuery));
+  EXPECT_EQ(1, IsOsSupported(1, kScripted));
   EXPECT_EQ(2u, g_calls);
   Script({{true, 6, 1}, {true, 4, 0}});
-  EXPECT_EQ(0, IsOsSupported(1, ScriptedQuery));
+  EXPECT_EQ(0, IsOsSupported(1, kScripted));
 }
 
 TEST(OsVersionTest, RealQueryOfThisPrefix) {

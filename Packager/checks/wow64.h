@@ -5,12 +5,15 @@
 
 namespace qnvpd {
 
-using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+// "IsWow64Process", looked up at run time (null: the system lacks it); a seam so
+// tests can present a missing or failing export.
+struct Wow64Lookup {
+  BOOL(WINAPI* isWow64Process)(HANDLE process, PBOOL answer);
+};
+Wow64Lookup SystemWow64Lookup();
 
-// Non-zero when running on 64-bit Windows. "IsWow64Process" is looked up at run
-// time; missing or failing, the answer is 0 (the 32-bit choice). The lookup is a
-// seam for tests: pass the function to use, or nullptr for "missing".
-int IsWow64();
-int IsWow64With(IsWow64ProcessFn isWow64Process);
+// Non-zero when running on 64-bit Windows; missing or failing, the answer is 0
+// (the 32-bit choice).
+int IsWow64(const Wow64Lookup& lookup = SystemWow64Lookup());
 
 }  // namespace qnvpd

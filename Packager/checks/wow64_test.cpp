@@ -21,15 +21,15 @@ BOOL WINAPI Reports64Bit(HANDLE process, PBOOL answer) {
 BOOL WINAPI WritesNothing(HANDLE, PBOOL) { return TRUE; }
 
 TEST(Wow64Test, MissingOrFailingExportMeans32Bit) {
-  EXPECT_EQ(0, IsWow64With(nullptr));
-  EXPECT_EQ(0, IsWow64With(FailingQuery));
+  EXPECT_EQ(0, IsWow64(Wow64Lookup{nullptr}));
+  EXPECT_EQ(0, IsWow64(Wow64Lookup{FailingQuery}));
   // The answer is preset to 0 before the call.
-  EXPECT_EQ(0, IsWow64With(WritesNothing));
+  EXPECT_EQ(0, IsWow64(Wow64Lookup{WritesNothing}));
 }
 
 TEST(Wow64Test, AnswerOfTheExportForThisProcess) {
   g_processSeen = nullptr;
-  EXPECT_NE(0, IsWow64With(Reports64Bit));
+  EXPECT_NE(0, IsWow64(Wow64Lookup{Reports64Bit}));
   EXPECT_EQ(GetCurrentProcess(), g_processSeen);
 }
 
