@@ -1,7 +1,8 @@
 #include "carryover/port_lines.h"
 
-#include <climits>
 #include <cstdio>
+
+#include "leading_decimal.h"
 
 namespace qnvpd {
 namespace {
@@ -60,21 +61,7 @@ std::string FormatVirtualPortLine(const VirtualPortRecord& record) {
 }
 
 int ParseLeadingDecimal(const std::string& text) {
-  size_t at = 0;
-  while (at < text.size() && IsBlank(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-    negative = text[at] == '-';
-    ++at;
-  }
-  long long magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    if (magnitude <= static_cast<long long>(INT_MAX) + 1) magnitude = magnitude * 10 + (text[at] - '0');
-  }
-  long long number = negative ? -magnitude : magnitude;
-  if (number > INT_MAX) return INT_MAX;
-  if (number < INT_MIN) return INT_MIN;
-  return static_cast<int>(number);
+  return ParseLeadingNumber(text.data(), text.size(), IsBlank);
 }
 
 int DriverIndexOf(const std::string& driver) {

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "bounded_text.h"
+
 namespace qnvpd {
 
 std::wstring ComposeInstallArguments(const std::wstring& installerOptions,
@@ -30,17 +32,13 @@ std::wstring ExecutablePart(const std::wstring& path) {
 
 bool ComposeChildCommandLine(const std::wstring& path, const std::wstring& arguments,
                              std::vector<wchar_t>* commandLine) {
-  // Quote, path, quote, blank, arguments and the terminating zero.
-  const size_t needed = 1 + path.size() + 1 + 1 + arguments.size() + 1;
-  if (needed > kChildCommandLineCapacity) return false;
-
-  commandLine->assign(kChildCommandLineCapacity, L'\0');
-  wchar_t* out = commandLine->data();
-  *out++ = L'"';
-  out = std::wmemcpy(out, path.data(), path.size()) + path.size();
-  *out++ = L'"';
-  *out++ = L' ';
-  std::wmemcpy(out, arguments.data(), arguments.size());
+  BoundedText<kChildCommandLineCapacity> composed;
+  if (!composed.Append(L'"') || !composed.Append(path) || !composed.Append(L'"') ||
+      !composed.Append(L' ') || !composed.Append(arguments)) {
+    return false;
+  }
+  const wchar_t* buffer = composed.Buffer();
+  commandLine->assign(buffer, buffer + kChildCommandLineCapacity);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "launch/removal_run.h"
 
+#include "bounded_text.h"
 #include "checks/wow64.h"
 #include "launch/launch_and_wait.h"
 #include "payload/cleanup.h"
@@ -37,9 +38,9 @@ DWORD LibraryLoadFlags() {
 // Both flag sets need a full path; the ExtractionRoot is relative when the
 // temporary folder was the Windows folder.
 std::wstring FullPath(const std::wstring& path) {
-  wchar_t full[kRemovalPathCapacity] = {};
-  const DWORD length = GetFullPathNameW(path.c_str(), kRemovalPathCapacity, full, nullptr);
-  if (length == 0 || length >= kRemovalPathCapacity) return path;
+  wchar_t full[kPathCapacity] = {};
+  const DWORD length = GetFullPathNameW(path.c_str(), kPathCapacity, full, nullptr);
+  if (length == 0 || length >= kPathCapacity) return path;
   return std::wstring(full, length);
 }
 
@@ -57,8 +58,9 @@ void CallUninstallEntry(const std::wstring& libraryPath) {
 
 bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
                         std::wstring* path) {
-  if (extractionRoot.size() + fileName.size() + 1 > kRemovalPathCapacity) return false;
-  *path = extractionRoot + fileName;
+  BoundedText<kPathCapacity> composed;
+  if (!composed.Append(extractionRoot) || !composed.Append(fileName)) return false;
+  *path = composed.str();
   return true;
 }
 

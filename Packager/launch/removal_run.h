@@ -12,11 +12,8 @@ namespace qnvpd {
 // folders. Returns 0 or 1001.
 int RunRemoval(const RunContext& context);
 
-// Capacity of the buffers the removal paths are built in, the zero included.
-constexpr size_t kRemovalPathCapacity = 260;
-
 // The ExtractionRoot (which ends in a backslash) followed by a file name of the
-// kit. False, and *path left alone, when it would not fit kRemovalPathCapacity.
+// kit. False, and *path left alone, when it would not fit kPathCapacity.
 bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
                         std::wstring* path);
 

@@ -1,10 +1,10 @@
 #include "launcher/command_line.h"
 
-#include <climits>
 #include <cwchar>
 #include <cwctype>
 
 #include "languages.h"
+#include "leading_decimal.h"
 #include "result_codes.h"
 
 namespace qnvpd {
@@ -73,21 +73,7 @@ int HasKmSwitch(const wchar_t* commandLine) {
 }
 
 int ConvertDecimal(const wchar_t* text, size_t length) {
-  size_t i = 0;
-  while (i < length && std::iswspace(text[i])) ++i;
-  bool negative = false;
-  if (i < length && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  long long value = 0;
-  for (; i < length && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[i] - L'0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return ParseLeadingNumber(text, length, [](wchar_t c) { return std::iswspace(c) != 0; });
 }
 
 void ParsePortOptions(const wchar_t* commandLine, int runMode, int* qnPort, int* vdPort) {

@@ -1,5 +1,6 @@
 #include "payload/extract_resource.h"
 
+#include "bounded_text.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -22,8 +23,9 @@ DWORD Fail(ExtractStep* step, ExtractStep failed, DWORD error) {
 
 bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
                              std::wstring* path) {
-  if (folder.size() + 1 + name.size() + 1 > kExtractPathCapacity) return false;
-  *path = folder + L"\\" + name;
+  BoundedText<kExtractPathCapacity> target;
+  if (!target.Append(folder) || !target.Append(L'\\') || !target.Append(name)) return false;
+  *path = target.str();
   return true;
 }
 

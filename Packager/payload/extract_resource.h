@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "bounded_text.h"
+
 namespace qnvpd {
 
 // Capacity of the target path, the terminating zero included: twice the
 // platform's path limit, plus two.
-constexpr size_t kExtractPathCapacity = 522;
+constexpr size_t kExtractPathCapacity = 2 * kPathCapacity + 2;
 
 // "<folder>\<name>" (a folder that ends in a backslash gets a second one, which
 // the platform reads as one). False, and *path untouched, when the text would

@@ -4,33 +4,23 @@
 
 #include <io.h>
 
-#include <cwchar>
-
+#include "bounded_text.h"
 #include "string_table.h"
 #include "payload/extract_resource.h"
 #include "payload/payload_manifest.h"
 
 namespace qnvpd {
 
-namespace {
-
-// The setup path is copied into a buffer of the platform's path limit, the
-// terminating zero included; the launch works from that same text.
-constexpr size_t kSetupPathCapacity = 260;
-
-}  // namespace
-
 InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
                                         std::wstring* setupPath) {
   // Checked before anything is written: a root too long for the setup path
   // would only fill the disk with a tree nobody can start.
   const std::wstring setupName = LoadProgramString(kSetupNameId, userLanguage);
-  if (extractionRoot.size() + setupName.size() + 1 > kSetupPathCapacity) {
+  // The launch works from this same text, in a buffer of the platform's path limit.
+  BoundedText<kPathCapacity> setup;
+  if (!setup.Append(extractionRoot) || !setup.Append(setupName)) {
     return InstallExtraction::PathTooLong;
   }
-  wchar_t setup[kSetupPathCapacity] = {};
-  std::wmemcpy(setup, extractionRoot.data(), extractionRoot.size());
-  std::wmemcpy(setup + extractionRoot.size(), setupName.data(), setupName.size());
 
   // On a repeated run the folders exist already; a real failure shows up as
   // files that cannot be created below.
@@ -50,8 +40,8 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
     }
   }
 
-  if (_waccess(setup, 0) != 0) return InstallExtraction::SetupMissing;
-  if (setupPath != nullptr) *setupPath = setup;
+  if (_waccess(setup.c_str(), 0) != 0) return InstallExtraction::SetupMissing;
+  if (setupPath != nullptr) *setupPath = setup.str();
   return InstallExtraction::Ready;
 }
 
