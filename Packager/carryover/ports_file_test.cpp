@@ -8,12 +8,12 @@
 namespace qnvpd {
 namespace {
 
-using namespace qnvpd_carryover_test;
+using namespace qnvpd_test;
 
 class PortsFile : public ScratchRegistryTest {
  protected:
   std::wstring PortsPath() const { return folder() + L"PORTS.dat"; }
-  std::string Written() const { return ReadBytes(PortsPath()); }
+  std::string Written() const { return ReadFileBytes(PortsPath()); }
 };
 
 TEST_F(PortsFile, CarriesBothSectionsOfAnInstalledDriver) {
@@ -41,7 +41,7 @@ TEST_F(PortsFile, CarriesBothSectionsOfAnInstalledDriver) {
   Put(ports + "0002\\Device Parameters");
 
   ASSERT_TRUE(WritePortsFile(folder()));
-  const std::string expected = qnvpd_ports_example::kExpectedPortsFile;
+  const std::string expected = qnvpd_test::kExpectedPortsFile;
   EXPECT_EQ(168u, expected.size());
   EXPECT_EQ(expected, Written());
 }

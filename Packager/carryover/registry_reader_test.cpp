@@ -10,7 +10,7 @@
 namespace qnvpd {
 namespace {
 
-using namespace qnvpd_carryover_test;
+using namespace qnvpd_test;
 
 // A registry that answers index by index from a script: a name, or an error.
 struct ScriptedEnumerator {

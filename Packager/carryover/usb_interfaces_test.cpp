@@ -7,7 +7,7 @@
 namespace qnvpd {
 namespace {
 
-using namespace qnvpd_carryover_test;
+using namespace qnvpd_test;
 
 class UsbInterfaceSection : public ScratchRegistryTest {
  protected:

@@ -7,7 +7,7 @@
 namespace qnvpd {
 namespace {
 
-using namespace qnvpd_carryover_test;
+using namespace qnvpd_test;
 
 const char kClassDriver[] = "{4d36e978-e325-11ce-bfc1-08002be10318}\\0002";
 const char kNoSettings[] = "0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0";

@@ -8,54 +8,28 @@
 #include <vector>
 
 #include "launch/child_command_line.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
 
 constexpr UINT kChildEnded = WM_USER + 1;
 
-std::wstring Env(const wchar_t* name) {
-  wchar_t value[1024] = {};
-  DWORD n = GetEnvironmentVariableW(name, value, 1024);
-  return n < 1024 ? std::wstring(value, n) : std::wstring();
-}
-
-void DeleteFolderTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = folder + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteFolderTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
+using qnvpd_test::EnvironmentValue;
+using qnvpd_test::ReadFileBytes;
 
 // Each test gets a scratch folder, a record file that the child programs write
 // to (through the inherited environment) and a hidden window to be told on.
 class LaunchAndWaitTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::wstring helpers = Env(L"QNVPD_HELPERS");
+    const std::wstring helpers = EnvironmentValue(L"QNVPD_HELPERS");
     ASSERT_FALSE(helpers.empty()) << "QNVPD_HELPERS is not set";
     child_ = helpers + L"\\launch_child.exe";
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(child_.c_str())) << "no launch_child.exe";
 
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    static int serial = 0;
-    scratch_ = std::wstring(temp) + L"qnvpd-launch-" + std::to_wstring(GetCurrentProcessId()) +
-               L"-" + std::to_wstring(++serial);
-    DeleteFolderTree(scratch_);
-    ASSERT_TRUE(CreateDirectoryW(scratch_.c_str(), nullptr));
+    scratch_ = scratchFolder_.Path();
+    ASSERT_TRUE(qnvpd_test::FolderExists(scratch_));
     record_ = scratch_ + L"\\record.txt";
     SetEnvironmentVariableW(L"QNVPD_LAUNCH_RECORD", record_.c_str());
 
@@ -67,7 +41,6 @@ class LaunchAndWaitTest : public ::testing::Test {
   void TearDown() override {
     SetEnvironmentVariableW(L"QNVPD_LAUNCH_RECORD", nullptr);
     if (window_ != nullptr) DestroyWindow(window_);
-    DeleteFolderTree(scratch_);
   }
 
   // The messages queued for the window, in order.
@@ -81,17 +54,7 @@ class LaunchAndWaitTest : public ::testing::Test {
   // The lines the child programs recorded, without their line ends.
   std::vector<std::wstring> Record() {
     std::vector<std::wstring> lines;
-    HANDLE f = CreateFileW(record_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return lines;
-    std::string bytes(1 << 16, '\0');
-    DWORD read = 0;
-    ReadFile(f, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(f);
-    bytes.resize(read);
-    std::wstring text(bytes.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                    &text[0], static_cast<int>(text.size())));
+    const std::wstring text = qnvpd_test::Widen(ReadFileBytes(record_));
     size_t start = 0;
     for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
       lines.push_back(text.substr(start, end - start));
@@ -114,6 +77,7 @@ class LaunchAndWaitTest : public ::testing::Test {
   }
 
   std::wstring child_;
+  qnvpd_test::ScratchFolder scratchFolder_;
   std::wstring scratch_;
   std::wstring record_;
   HWND window_ = nullptr;

@@ -6,15 +6,15 @@
 #include <set>
 #include <vector>
 
-#include "payload_test_util.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
 
-using qnvpd_payload_test::Exists;
-using qnvpd_payload_test::IsFolder;
-using qnvpd_payload_test::ScratchFolder;
-using qnvpd_payload_test::WriteBytes;
+using qnvpd_test::Exists;
+using qnvpd_test::FolderExists;
+using qnvpd_test::ScratchFolder;
+using qnvpd_test::WriteFileBytes;
 
 TEST(CleanupPaths, SearchPatternAddsABackslashOnlyWhenMissing) {
   EXPECT_EQ(ComposeSearchPattern(L"C:\\Temp\\{G}\\"), L"C:\\Temp\\{G}\\*.*");
@@ -36,23 +36,23 @@ TEST(RemoveTreeTest, RemovesANestedTreeWithReadOnlyAndHiddenFiles) {
   CreateDirectoryW((root + L"\\qnusb").c_str(), nullptr);
   CreateDirectoryW((root + L"\\qnusb\\QNUSB64").c_str(), nullptr);
   CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
-  WriteBytes(root + L"\\setup.exe", "x");
-  WriteBytes(root + L"\\qnusb\\QNUSB64\\dpinst.xml", "x");
-  WriteBytes(root + L"\\qnusb\\readonly.txt", "x");
+  WriteFileBytes(root + L"\\setup.exe", "x");
+  WriteFileBytes(root + L"\\qnusb\\QNUSB64\\dpinst.xml", "x");
+  WriteFileBytes(root + L"\\qnusb\\readonly.txt", "x");
   SetFileAttributesW((root + L"\\qnusb\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  WriteBytes(root + L"\\hidden.sys", "x");
+  WriteFileBytes(root + L"\\hidden.sys", "x");
   SetFileAttributesW((root + L"\\hidden.sys").c_str(),
                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
 
   EXPECT_EQ(RemoveTree(root + L"\\"), 1);
   EXPECT_FALSE(Exists(root));
-  EXPECT_TRUE(IsFolder(scratch.Path()));
+  EXPECT_TRUE(FolderExists(scratch.Path()));
 }
 
 TEST(RemoveTreeTest, MissingFolderGivesZero) {
   ScratchFolder scratch;
   EXPECT_EQ(RemoveTree(scratch / L"not-there\\"), 0);
-  EXPECT_TRUE(IsFolder(scratch.Path()));
+  EXPECT_TRUE(FolderExists(scratch.Path()));
 }
 
 TEST(RemoveTreeTest, DotNamedEntryStaysAndEveryLevelAboveStops) {
@@ -61,21 +61,19 @@ TEST(RemoveTreeTest, DotNamedEntryStaysAndEveryLevelAboveStops) {
   CreateDirectoryW(root.c_str(), nullptr);
   CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
   CreateDirectoryW((root + L"\\sub\\.keep").c_str(), nullptr);
-  WriteBytes(root + L"\\sub\\.keep\\inside.txt", "x");
-  WriteBytes(root + L"\\sub\\.profile", "x");
+  WriteFileBytes(root + L"\\sub\\.keep\\inside.txt", "x");
+  WriteFileBytes(root + L"\\sub\\.profile", "x");
 
   EXPECT_EQ(RemoveTree(root + L"\\"), 0);
   EXPECT_TRUE(Exists(root + L"\\sub\\.keep\\inside.txt"));  // not entered
   EXPECT_TRUE(Exists(root + L"\\sub\\.profile"));
-  EXPECT_TRUE(IsFolder(root + L"\\sub"));
-  EXPECT_TRUE(IsFolder(root));
+  EXPECT_TRUE(FolderExists(root + L"\\sub"));
+  EXPECT_TRUE(FolderExists(root));
 }
 
 TEST(RemoveTreeTest, FileHeldOpenByAnotherProcessStopsTheRemoval) {
-  wchar_t helpers[MAX_PATH] = {};
-  if (GetEnvironmentVariableW(L"QNVPD_HELPERS", helpers, MAX_PATH) == 0) {
-    GTEST_SKIP() << "QNVPD_HELPERS is not set";
-  }
+  const std::wstring helpers = qnvpd_test::EnvironmentValue(L"QNVPD_HELPERS");
+  if (helpers.empty()) GTEST_SKIP() << "QNVPD_HELPERS is not set";
   ScratchFolder scratch;
   const std::wstring root = scratch / L"root";
   CreateDirectoryW(root.c_str(), nullptr);
@@ -98,10 +96,10 @@ TEST(RemoveTreeTest, FileHeldOpenByAnotherProcessStopsTheRemoval) {
 
   EXPECT_EQ(RemoveTree(root + L"\\"), 0);
   EXPECT_TRUE(Exists(held));
-  EXPECT_TRUE(IsFolder(root + L"\\sub"));
-  EXPECT_TRUE(IsFolder(root));
+  EXPECT_TRUE(FolderExists(root + L"\\sub"));
+  EXPECT_TRUE(FolderExists(root));
 
-  WriteBytes(release, "");
+  WriteFileBytes(release, "");
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
   DWORD exitCode = 99;
   GetExitCodeProcess(process.hProcess, &exitCode);
@@ -155,9 +153,9 @@ class RemoveTreeLinks : public ::testing::Test {
     root_ = scratch_ / L"root";
     CreateDirectoryW(root_.c_str(), nullptr);
     CreateDirectoryW((root_ + L"\\folderlink").c_str(), nullptr);
-    WriteBytes(root_ + L"\\filelink", "link");
+    WriteFileBytes(root_ + L"\\filelink", "link");
     SetFileAttributesW((root_ + L"\\filelink").c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteBytes(root_ + L"\\plain.txt", "x");
+    WriteFileBytes(root_ + L"\\plain.txt", "x");
   }
   ScratchFolder scratch_;
   std::wstring root_;
@@ -166,12 +164,12 @@ class RemoveTreeLinks : public ::testing::Test {
 // A folder link whose target has content: the content survives, and since the
 // link cannot be removed as an empty folder the removal stops there.
 TEST_F(RemoveTreeLinks, FolderLinkIsNeverEntered) {
-  WriteBytes(root_ + L"\\folderlink\\target.txt", "target");
+  WriteFileBytes(root_ + L"\\folderlink\\target.txt", "target");
 
   EXPECT_EQ(RemoveTree(root_ + L"\\", LinkingListing::Get()), 0);
   EXPECT_FALSE(LinkingListing::WasListed(L"folderlink"));
-  EXPECT_EQ(qnvpd_payload_test::ReadBytes(root_ + L"\\folderlink\\target.txt"), "target");
-  EXPECT_TRUE(IsFolder(root_));
+  EXPECT_EQ(qnvpd_test::ReadFileBytes(root_ + L"\\folderlink\\target.txt"), "target");
+  EXPECT_TRUE(FolderExists(root_));
 }
 
 // Links go as themselves: a folder link with RemoveDirectoryW, a file link
@@ -197,11 +195,11 @@ TEST(RemoveFolderIfEmptyTest, AnyEntryKeepsTheFolderAndNothingInsideIsTouched) {
   CreateDirectoryW(withFolder.c_str(), nullptr);
   CreateDirectoryW((withFolder + L"\\empty").c_str(), nullptr);
   EXPECT_EQ(RemoveFolderIfEmpty(withFolder), 0);
-  EXPECT_TRUE(IsFolder(withFolder + L"\\empty"));
+  EXPECT_TRUE(FolderExists(withFolder + L"\\empty"));
 
   const std::wstring withFile = scratch / L"withFile";
   CreateDirectoryW(withFile.c_str(), nullptr);
-  WriteBytes(withFile + L"\\Uninstall.lnk", "x");
+  WriteFileBytes(withFile + L"\\Uninstall.lnk", "x");
   EXPECT_EQ(RemoveFolderIfEmpty(withFile), 0);
   EXPECT_TRUE(Exists(withFile + L"\\Uninstall.lnk"));
 }
@@ -210,7 +208,7 @@ TEST(RemoveFolderIfEmptyTest, DotNamedEntriesDoNotCountButStillBlockTheRemoval) 
   ScratchFolder scratch;
   const std::wstring folder = scratch / L"KAVRO";
   CreateDirectoryW(folder.c_str(), nullptr);
-  WriteBytes(folder + L"\\.marker", "x");
+  WriteFileBytes(folder + L"\\.marker", "x");
   // Counted as empty, so the removal is tried; the platform refuses it.
   EXPECT_EQ(RemoveFolderIfEmpty(folder), 0);
   EXPECT_TRUE(Exists(folder + L"\\.marker"));

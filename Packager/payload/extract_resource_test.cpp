@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "payload_test_util.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
 
-using qnvpd_payload_test::Exists;
-using qnvpd_payload_test::ReadBytes;
-using qnvpd_payload_test::ScratchFolder;
-using qnvpd_payload_test::WriteBytes;
+using qnvpd_test::Exists;
+using qnvpd_test::ReadFileBytes;
+using qnvpd_test::ScratchFolder;
+using qnvpd_test::WriteFileBytes;
 
 // Resources of the unit-test program (tests/unit_resources.rc).
 constexpr WORD kPatternId = 4101;
@@ -44,14 +44,14 @@ TEST(ExtractResourceTest, WritesTheResourceByteForByte) {
   ExtractStep step = ExtractStep::Write;
   EXPECT_EQ(ExtractResource(scratch.Path() + L"\\", kPatternId, L"pattern.bin", &step), 0u);
   EXPECT_EQ(step, ExtractStep::Done);
-  EXPECT_EQ(ReadBytes(scratch / L"pattern.bin"), Pattern());
+  EXPECT_EQ(ReadFileBytes(scratch / L"pattern.bin"), Pattern());
 }
 
 TEST(ExtractResourceTest, TruncatesAndOverwritesAnExistingFile) {
   ScratchFolder scratch;
-  WriteBytes(scratch / L"pattern.bin", std::string(kPatternSize + 5000, 'z'));
+  WriteFileBytes(scratch / L"pattern.bin", std::string(kPatternSize + 5000, 'z'));
   EXPECT_EQ(ExtractResource(scratch.Path(), kPatternId, L"pattern.bin"), 0u);
-  EXPECT_EQ(ReadBytes(scratch / L"pattern.bin"), Pattern());
+  EXPECT_EQ(ReadFileBytes(scratch / L"pattern.bin"), Pattern());
 }
 
 TEST(ExtractResourceTest, MissingResourceTouchesNothing) {
@@ -83,14 +83,8 @@ TEST(ExtractResourceTest, PathThatDoesNotFitIsRefusedBeforeAnythingElse) {
 class ExtractResourceDiskFull : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t drive[8] = {};
-    const DWORD length = GetEnvironmentVariableW(L"QNVPD_DISKFULL_DRIVE", drive, 8);
-    if (length == 0 || length >= 8) GTEST_SKIP() << "QNVPD_DISKFULL_DRIVE is not set";
-    root_ = std::wstring(drive) + L"\\";
-    ULARGE_INTEGER free = {};
-    if (!GetDiskFreeSpaceExW(root_.c_str(), &free, nullptr, nullptr)) {
-      GTEST_SKIP() << "no disk-full drive mounted";
-    }
+    root_ = qnvpd_test::FullDrive(L"QNVPD_DISKFULL_DRIVE");
+    if (root_.empty()) GTEST_SKIP() << "no disk-full drive (QNVPD_DISKFULL_DRIVE) mounted";
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
     ASSERT_TRUE(GetDiskFreeSpaceW(root_.c_str(), &sectorsPerCluster, &bytesPerSector,
                                   &freeClusters, &clusters));
@@ -100,7 +94,7 @@ class ExtractResourceDiskFull : public ::testing::Test {
     CreateDirectoryW(folder_.c_str(), nullptr);
   }
   void TearDown() override {
-    if (!folder_.empty()) qnvpd_payload_test::DeleteTestTree(folder_);
+    if (!folder_.empty()) qnvpd_test::DeleteTree(folder_);
   }
   ULONGLONG FreeBytes() const {
     ULARGE_INTEGER free = {};
@@ -111,7 +105,7 @@ class ExtractResourceDiskFull : public ::testing::Test {
   void FillLeaving(ULONGLONG leave, const wchar_t* name) {
     const ULONGLONG free = FreeBytes();
     ASSERT_GT(free, leave);
-    WriteBytes(folder_ + L"\\" + name, std::string(static_cast<size_t>(free - leave), 'f'));
+    WriteFileBytes(folder_ + L"\\" + name, std::string(static_cast<size_t>(free - leave), 'f'));
     ASSERT_EQ(FreeBytes(), leave);
   }
 

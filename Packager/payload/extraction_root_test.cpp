@@ -7,16 +7,16 @@
 
 #include <vector>
 
-#include "payload_test_util.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
 
-using qnvpd_payload_test::Exists;
-using qnvpd_payload_test::IsFolder;
-using qnvpd_payload_test::ScopedEnvironment;
-using qnvpd_payload_test::ScratchFolder;
-using qnvpd_payload_test::WriteBytes;
+using qnvpd_test::Exists;
+using qnvpd_test::FolderExists;
+using qnvpd_test::ScopedEnvironment;
+using qnvpd_test::ScratchFolder;
+using qnvpd_test::WriteFileBytes;
 
 constexpr const wchar_t kGuid[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
 
@@ -61,9 +61,9 @@ class PrepareRoot : public ::testing::Test {
 
 TEST_F(PrepareRoot, CreatesTheSameRootOnEveryRun) {
   EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(IsFolder(expected_));
+  EXPECT_TRUE(FolderExists(expected_));
   EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(IsFolder(expected_));
+  EXPECT_TRUE(FolderExists(expected_));
 }
 
 // Something at the root's place that cannot be cleared away (here a file of
@@ -83,13 +83,13 @@ TEST_F(PrepareRoot, RefusesAPlaceItCouldNotCreateItself) {
 TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
   CreateDirectoryW(expected_.c_str(), nullptr);
   CreateDirectoryW((expected_ + L"qnusb").c_str(), nullptr);
-  WriteBytes(expected_ + L"setup.exe", "planted");
-  WriteBytes(expected_ + L"qnusb\\stale.dll", "stale");
-  WriteBytes(expected_ + L"locked.txt", "read-only");
+  WriteFileBytes(expected_ + L"setup.exe", "planted");
+  WriteFileBytes(expected_ + L"qnusb\\stale.dll", "stale");
+  WriteFileBytes(expected_ + L"locked.txt", "read-only");
   SetFileAttributesW((expected_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
 
   EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(IsFolder(expected_));
+  EXPECT_TRUE(FolderExists(expected_));
   WIN32_FIND_DATAW entry;
   HANDLE find = FindFirstFileW((expected_ + L"*").c_str(), &entry);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -100,7 +100,7 @@ TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
     }
   } while (FindNextFileW(find, &entry));
   FindClose(find);
-  EXPECT_TRUE(names.empty()) << "first leftover: " << qnvpd_payload_test::Narrow(names.front());
+  EXPECT_TRUE(names.empty()) << "first leftover: " << qnvpd_test::Narrow(names.front());
 }
 
 // The DACL of a descriptor: whether it is protected, and its entries.
@@ -240,7 +240,7 @@ bool FileSystemKeepsDescriptors(const std::wstring& scratch) {
 
 TEST_F(PrepareRoot, RootAndWhatIsWrittenInItCarryThePrivateDescriptor) {
   const std::wstring root = PrepareExtractionRoot(1033);
-  WriteBytes(root + L"payload.bin", "x");
+  WriteFileBytes(root + L"payload.bin", "x");
   StoredDescriptor stored(root);
   ASSERT_EQ(stored.Error(), static_cast<DWORD>(ERROR_SUCCESS));
   StoredDescriptor child(root + L"payload.bin");

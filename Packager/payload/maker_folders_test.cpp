@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "payload_test_util.h"
+#include "scratch_registry.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
@@ -19,47 +20,26 @@ TEST(MakerFolderPathTest, AppendsTheMakerNameUnlessTheLookupGaveNothing) {
 }
 
 // The folder lookups read HKEY_LOCAL_MACHINE, redirected here to a scratch key.
-class FolderLookups : public ::testing::Test {
+class FolderLookups : public qnvpd_test::ScratchRegistryTest {
  protected:
-  static constexpr const wchar_t* kScratchKey = L"Software\\QnvpdPayloadTest";
-  static constexpr const wchar_t* kVersionKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
-  static constexpr const wchar_t* kShellKey =
-      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  static constexpr const char* kVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
+  static constexpr const char* kShellKey =
+      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kScratchKey, 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &fake_, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, fake_), ERROR_SUCCESS);
-  }
-  void TearDown() override {
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegCloseKey(fake_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
-  }
   // Stores exactly `bytes` bytes of `text` (so a terminator can be left out).
-  void Store(const wchar_t* key, const wchar_t* value, DWORD type, const std::wstring& text,
+  void Store(const char* key, const wchar_t* value, DWORD type, const std::wstring& text,
              DWORD bytes) {
-    HKEY created = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(fake_, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &created, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(created, value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                             bytes),
-              ERROR_SUCCESS);
-    RegCloseKey(created);
+    PutWide(key, value, type, text.substr(0, bytes / sizeof(wchar_t)));
   }
-  void StoreTerminated(const wchar_t* key, const wchar_t* value, DWORD type,
+  void StoreTerminated(const char* key, const wchar_t* value, DWORD type,
                        const std::wstring& text) {
-    Store(key, value, type, text, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    PutWide(key, value, type, text + L'\0');
   }
-  HKEY fake_ = nullptr;
 };
 
 TEST_F(FolderLookups, PlainTextIsUsedUnchangedAndReferencesAreExpanded) {
   StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_SZ, L"D:\\Apps %NOT_EXPANDED");
-  qnvpd_payload_test::ScopedEnvironment env(L"QNVPD_TEST_DATA", L"D:\\Data");
+  qnvpd_test::ScopedEnvironment env(L"QNVPD_TEST_DATA", L"D:\\Data");
   StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
                   L"%QNVPD_TEST_DATA%\\Start Menu\\Programs");
 
@@ -82,7 +62,7 @@ TEST_F(FolderLookups, TextOrExpansionThatDoesNotFitGivesEmpty) {
   StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_SZ, longest);
   EXPECT_EQ(ReadProgramFilesFolder(), longest);
 
-  qnvpd_payload_test::ScopedEnvironment env(L"QNVPD_TEST_LONG", std::wstring(250, L'c'));
+  qnvpd_test::ScopedEnvironment env(L"QNVPD_TEST_LONG", std::wstring(250, L'c'));
   StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
                   L"%QNVPD_TEST_LONG%\\Start Menu\\Programs");
   EXPECT_EQ(ReadCommonProgramsFolder(), L"");

@@ -3,18 +3,19 @@
 #include <gtest/gtest.h>
 
 #include "payload/payload_manifest.h"
-#include "payload_test_util.h"
+#include "test_support.h"
 
 namespace qnvpd {
 namespace {
 
 constexpr LANGID kEnglish = 1033;
 
-using qnvpd_payload_test::Exists;
-using qnvpd_payload_test::IsFolder;
-using qnvpd_payload_test::ReadBytes;
-using qnvpd_payload_test::ScratchFolder;
-using qnvpd_payload_test::WriteBytes;
+using qnvpd_test::CountEntries;
+using qnvpd_test::Exists;
+using qnvpd_test::FolderExists;
+using qnvpd_test::ReadFileBytes;
+using qnvpd_test::ScratchFolder;
+using qnvpd_test::WriteFileBytes;
 
 // The unit-test program carries three payload resources (tests/unit_resources.rc):
 // 104 (setup.exe), 141 (qncomusb\x86\KavCe.sys) and 149 (KPESetup64.exe); every
@@ -24,18 +25,6 @@ std::string ResourceBytes(WORD id) {
   if (found == nullptr) return std::string();
   const void* data = LockResource(LoadResource(nullptr, found));
   return std::string(static_cast<const char*>(data), SizeofResource(nullptr, found));
-}
-
-size_t CountEntries(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  size_t count = 0;
-  do {
-    if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) ++count;
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  return count;
 }
 
 TEST(PayloadTables, FolderRowsFollowTheirEnumAndBuildTheTree) {
@@ -56,11 +45,11 @@ TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
   EXPECT_EQ(setupPath, root + L"setup.exe");  // one backslash, unlike the written path
 
   for (const PayloadFolderRow& row : kPayloadFolders) {
-    EXPECT_TRUE(IsFolder(PayloadFolderPath(root, row.folder)))
-        << qnvpd_payload_test::Narrow(row.literal);
+    EXPECT_TRUE(FolderExists(PayloadFolderPath(root, row.folder)))
+        << qnvpd_test::Narrow(row.literal);
   }
-  EXPECT_EQ(ReadBytes(setupPath), ResourceBytes(104));
-  EXPECT_EQ(ReadBytes(root + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
+  EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
+  EXPECT_EQ(ReadFileBytes(root + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
   // Rows whose resource is absent are passed over, not written empty.
   EXPECT_FALSE(Exists(root + L"qncomusb\\x64\\KavCe.sys"));
   EXPECT_FALSE(Exists(root + L"data1.cab"));
@@ -68,9 +57,9 @@ TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
   EXPECT_FALSE(Exists(root + L"KPESetup64.exe"));
 
   // A repeated run over the same tree overwrites and goes on.
-  WriteBytes(setupPath, "older and longer content than the resource has");
+  WriteFileBytes(setupPath, "older and longer content than the resource has");
   ASSERT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::Ready);
-  EXPECT_EQ(ReadBytes(setupPath), ResourceBytes(104));
+  EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
 }
 
 TEST(ExtractInstallPayloadTest, FileThatCannotBeWrittenIsAFailure) {
@@ -109,7 +98,7 @@ TEST(ExtractRemovalKitTest, WritesTheKitIntoTheRoot) {
   const std::wstring root = scratch.Path() + L"\\";
   // A resource left out of the build is for the presence checks to judge.
   EXPECT_TRUE(ExtractRemovalKit(root, kEnglish));
-  EXPECT_EQ(ReadBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
+  EXPECT_EQ(ReadFileBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
   EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
   EXPECT_EQ(CountEntries(root), 1u);
 

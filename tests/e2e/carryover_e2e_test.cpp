@@ -104,7 +104,7 @@ TEST_F(CarryoverE2eTest, InstallerReceivesThePortSettingsOfTheMachine) {
       {MultiSz(L"HardwareID", L"umdf\\kavroportemulator"), Sz(L"PortName", L"COM11")});
   Put(ports + L"0002\\Device Parameters");
 
-  const std::string expected = qnvpd_ports_example::kExpectedPortsFile;
+  const std::string expected = qnvpd_test::kExpectedPortsFile;
   ASSERT_EQ(168u, expected.size());
   EXPECT_EQ(expected, RunAndCollectPortsFile());
 }

@@ -18,12 +18,6 @@ namespace {
 const wchar_t kLibraryName[] = L"QNCOMUSBCLN.dll";
 const wchar_t kMakerFolder[] = L"\\KAVRO";
 
-std::wstring EnvValue(const wchar_t* name) {
-  wchar_t value[1024] = {};
-  DWORD n = GetEnvironmentVariableW(name, value, 1024);
-  return n < 1024 ? std::wstring(value, n) : std::wstring();
-}
-
 // A folder path from HKLM (this program's own registry view); an expandable value
 // comes back expanded.
 std::wstring ReadMachineFolder(const wchar_t* key, const wchar_t* value) {
@@ -73,7 +67,7 @@ class RemovalE2eTest : public testing::Test {
     ASSERT_TRUE(CreateDirectoryW(temp_.c_str(), nullptr));
     root_ = temp_ + kProductCode + L"\\";
     report_ = own + L"\\report.txt";
-    setupName_ = EnvValue(L"QNVPD_EXPECT_WIN32") == L"1" ? L"KPESetup32.exe" : L"KPESetup64.exe";
+    setupName_ = EnvironmentValue(L"QNVPD_EXPECT_WIN32") == L"1" ? L"KPESetup32.exe" : L"KPESetup64.exe";
 
     programFiles_ =
         ReadMachineFolder(L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesPath");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace qnvpd_test {
 
 // Paths of the build, as Windows paths: CTest hands in QNVPD_BUILD (the build
@@ -45,27 +47,10 @@ HANDLE StartProgram(const std::wstring& program, const RunOptions& options);
 // override), e.g. L"win2k", L"nt40"; an empty version removes the override.
 void SetWindowsVersionFor(const std::wstring& exeName, const std::wstring& version);
 
-// Small file helpers.
-bool FileExists(const std::wstring& path);
-bool FolderExists(const std::wstring& path);
-std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Report lines of the stand-in payload programs: key -> values in order.
 std::multimap<std::string, std::string> ReadReport(const std::wstring& path);
 std::vector<std::string> ReportValues(const std::multimap<std::string, std::string>& report,
                                       const std::string& key);
-std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& text);
-
-// The root ("X:\\") of a full test drive named by an environment variable, such
-// as QNVPD_DISKFULL_DRIVE=Q:; empty when the variable is unset or no drive is
-// mounted there (tests then skip).
-std::wstring FullDrive(const wchar_t* variable);
-// Entries directly in a folder ("." and ".." not counted).
-size_t CountEntries(const std::wstring& folder);
-
-// Deletes a folder tree (for test set-up; independent of the package's code).
-void DeleteTree(const std::wstring& path);
 
 constexpr const wchar_t kCaption[] = L"KAVRO QN Virtual Port Driver Ver.7.20b";
 constexpr const wchar_t kProductCode[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";

@@ -2,7 +2,7 @@
 // get, byte for byte; shared by the unit and the end-to-end tests.
 #pragma once
 
-namespace qnvpd_ports_example {
+namespace qnvpd_test {
 
 constexpr char kExpectedPortsFile[] =
     "[PORTS]\r\n"
@@ -15,4 +15,4 @@ constexpr char kExpectedPortsFile[] =
 
 static_assert(sizeof kExpectedPortsFile - 1 == 168, "seven lines, 168 bytes");
 
-}  // namespace qnvpd_ports_example
+}  // namespace qnvpd_test

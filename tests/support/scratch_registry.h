@@ -1,4 +1,4 @@
-// Test fixture for the carry-over readers: HKEY_LOCAL_MACHINE is redirected to a
+// Test fixture for the readers of HKEY_LOCAL_MACHINE: it is redirected to a
 // scratch key under HKEY_CURRENT_USER for the test's duration, so fixtures of any
 // shape can be written and the machine's real keys stay out of sight. Also gives
 // each test a temporary folder and a way to capture what a section writer writes.
@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-namespace qnvpd_carryover_test {
+#include "test_support.h"
+
+namespace qnvpd_test {
 
 constexpr wchar_t kScratchRoot[] = L"Software\\QnvpdCarryoverTest";
 constexpr char kUsbInterfaceKey[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1f2e&Pid_0b0c";
@@ -53,23 +55,13 @@ class ScratchRegistryTest : public ::testing::Test {
               RegCreateKeyExW(HKEY_CURRENT_USER, kScratchRoot, 0, nullptr, REG_OPTION_NON_VOLATILE,
                               KEY_ALL_ACCESS, nullptr, &root_, nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, root_));
-
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    folder_ = std::wstring(temp) + L"qnvpd-carryover-" + std::to_wstring(GetCurrentProcessId()) +
-              L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
+    folder_ = scratch_.Path() + L"\\";
   }
 
   void TearDown() override {
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     if (root_ != nullptr) RegCloseKey(root_);
     RegDeleteTreeW(HKEY_CURRENT_USER, kScratchRoot);
-    if (!folder_.empty()) {
-      DeleteFileW((folder_ + L"PORTS.dat").c_str());
-      DeleteFileW((folder_ + L"section.txt").c_str());
-      RemoveDirectoryW(folder_.c_str());
-    }
   }
 
   // Creates HKLM\path (in the scratch key) and stores the values in it.
@@ -115,25 +107,15 @@ class ScratchRegistryTest : public ::testing::Test {
     }
     writer(out);
     std::fclose(out);
-    return ReadBytes(path);
-  }
-
-  static std::string ReadBytes(const std::wstring& path) {
-    std::string bytes;
-    std::FILE* in = _wfopen(path.c_str(), L"rb");
-    if (in == nullptr) return bytes;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) bytes.append(chunk, got);
-    std::fclose(in);
-    return bytes;
+    return ReadFileBytes(path);
   }
 
   const std::wstring& folder() const { return folder_; }
 
  private:
   HKEY root_ = nullptr;
+  ScratchFolder scratch_;
   std::wstring folder_;
 };
 
-}  // namespace qnvpd_carryover_test
+}  // namespace qnvpd_test
