@@ -87,7 +87,12 @@ int RunRemoval(HWND notifyWindow) {
     TidyMakerFolders();
     return kResultInstallFailed;
   }
-  ExtractRemovalKit(root);
+  if (!ExtractRemovalKit(root)) {
+    // A kit that could not be written whole, or is damaged, is never run.
+    RemoveTree(root);
+    TidyMakerFolders();
+    return kResultInstallFailed;
+  }
 
   // A path that does not fit its buffer is treated like a missing file.
   std::wstring libraryPath;

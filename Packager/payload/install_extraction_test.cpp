@@ -105,7 +105,7 @@ TEST(ExtractInstallPayloadTest, RootTooLongForTheSetupPathWritesNothing) {
 TEST(ExtractRemovalKitTest, WritesTheKitIntoTheRoot) {
   ScratchFolder scratch;
   const std::wstring root = scratch.Path() + L"\\";
-  ExtractRemovalKit(root);
+  EXPECT_TRUE(ExtractRemovalKit(root));
   EXPECT_EQ(ReadBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
   EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
   EXPECT_EQ(CountEntries(root), 1u);
