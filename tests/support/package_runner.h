@@ -64,6 +64,15 @@ std::wstring FullDrive(const wchar_t* variable);
 // Entries directly in a folder ("." and ".." not counted).
 size_t CountEntries(const std::wstring& folder);
 
+// Where RCDATA resource `id` lies in a program's bytes, found through its PE
+// resource table: false when the table does not hold it.
+bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t* size);
+
+// A copy of the built package at `path` with one byte flipped in the middle of
+// RCDATA resource `id`, as a damaged download would be. False when the package
+// or its resource cannot be found.
+bool WriteDamagedPackage(WORD id, const std::wstring& path);
+
 // Deletes a folder tree (for test set-up; independent of the package's code).
 void DeleteTree(const std::wstring& path);
 
