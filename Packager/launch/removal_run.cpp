@@ -73,8 +73,8 @@ int RunRemoval(const RunContext& context) {
     return kResultInstallFailed;
   }
   // A path that does not fit its buffer, or a kit file that could not be
-  // written in full, ends the run before anything is loaded or started; what
-  // was written goes again.
+  // written in full or does not match the build's table, ends the run before
+  // anything is loaded or started; what was written goes again.
   std::wstring libraryPath;
   std::wstring setupPath;
   const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;

@@ -1,6 +1,7 @@
 #include "payload/extract_resource.h"
 
 #include "bounded_text.h"
+#include "payload/payload_checksums.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -49,6 +50,10 @@ DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& n
   if (data == nullptr) {
     return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
   }
+  // A package damaged after the build must not hand damaged files to the
+  // installer; checked before the write, so a bad file never reaches the disk.
+  const DWORD verified = VerifyPayloadResource(nullptr, id, data, size);
+  if (verified != ERROR_SUCCESS) return Fail(step, ExtractStep::Checksum, verified);
 
   ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));

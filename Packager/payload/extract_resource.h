@@ -25,6 +25,7 @@ enum class ExtractStep {
   Done,         // the whole file was written
   PathTooLong,  // the target path does not fit its buffer; nothing touched
   Resource,     // the resource is missing or unreadable; nothing touched
+  Checksum,     // the resource does not match the build's table; nothing touched
   Create,       // the file could not be created
   Write,        // the write failed or fell short; the partial file was deleted
 };
@@ -32,9 +33,11 @@ enum class ExtractStep {
 // Writes RCDATA resource `id` of the running program to folder\name. 0 when the
 // whole file was written; otherwise the platform's error code of the failing
 // step, and no partial file is left behind (a short write counts as a failure,
-// ERROR_DISK_FULL when the platform reported none). A target path that does not
-// fit its buffer gives ERROR_FILENAME_EXCED_RANGE. `step`, when given, receives
-// the step that decided the result.
+// ERROR_DISK_FULL when the platform reported none). Before anything is written
+// the resource is checked against the build's CRC-32 table: a mismatch gives
+// ERROR_CRC, a missing or unusable table or entry ERROR_INVALID_DATA. A target
+// path that does not fit its buffer gives ERROR_FILENAME_EXCED_RANGE. `step`,
+// when given, receives the step that decided the result.
 DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
                       ExtractStep* step = nullptr);
 

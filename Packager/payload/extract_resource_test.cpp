@@ -63,6 +63,18 @@ TEST(ExtractResourceTest, MissingResourceTouchesNothing) {
   EXPECT_FALSE(Exists(scratch / L"absent.bin"));
 }
 
+TEST(ExtractResourceTest, ResourceThatDoesNotMatchTheTableIsNeverWritten) {
+  ScratchFolder scratch;
+  // 4102: the pattern, listed with one bit changed; 4103: not listed.
+  const struct { WORD id; DWORD error; } cases[] = {{4102, ERROR_CRC}, {4103, ERROR_INVALID_DATA}};
+  for (const auto& c : cases) {
+    ExtractStep step = ExtractStep::Done;
+    EXPECT_EQ(ExtractResource(scratch.Path(), c.id, L"damaged.bin", &step), c.error) << c.id;
+    EXPECT_EQ(step, ExtractStep::Checksum) << c.id;
+    EXPECT_FALSE(Exists(scratch / L"damaged.bin")) << c.id;
+  }
+}
+
 TEST(ExtractResourceTest, FileThatCannotBeCreatedGivesThePlatformError) {
   ScratchFolder scratch;
   ExtractStep step = ExtractStep::Done;

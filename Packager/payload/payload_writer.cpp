@@ -34,7 +34,8 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
                     LoadProgramString(row.nameId, userLanguage), &step);
     // A resource left out of the build only costs its file (setup.exe is
     // checked below); a file that could not be written means the disk or the
-    // folder is unusable, and writing on is pointless.
+    // folder is unusable, and a damaged one that the package cannot be trusted:
+    // either way writing on is pointless.
     if (step != ExtractStep::Done && step != ExtractStep::Resource) {
       return InstallExtraction::WriteFailed;
     }

@@ -10,7 +10,7 @@ namespace qnvpd {
 enum class InstallExtraction {
   Ready,          // setup.exe is in place; *setupPath names it
   SetupMissing,   // no setup.exe after extraction: 1001, the tree stays
-  WriteFailed,    // a payload file could not be fully written: 1001, remove the tree
+  WriteFailed,    // a payload file could not be fully written, or was damaged: 1001, remove the tree
   PathTooLong,    // a path would not fit its buffer: 1001, nothing written past it
 };
 
@@ -21,9 +21,10 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
                                         std::wstring* setupPath);
 
 // Writes the three files of the removal kit into the ExtractionRoot. False when a
-// file could not be written in full (or failed any other step after its
-// resource was found); writing stops there. A resource left out of the build is
-// not a failure here: the removal run's presence checks decide about it.
+// file could not be written in full or does not match the build's table (or
+// failed any other step after its resource was found); writing stops there. A
+// resource left out of the build is not a failure here: the removal run's
+// presence checks decide about it.
 bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage);
 
 }  // namespace qnvpd

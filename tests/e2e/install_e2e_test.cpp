@@ -187,6 +187,35 @@ TEST_F(InstallE2eTest, PackageWithoutSetupFailsAndLeavesTheTree) {
   EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
 }
 
+// A package damaged after the build (one byte of a carried file flipped) starts
+// nothing and leaves nothing, whichever file it hits: setup.exe, written first,
+// or data2.cab, written after three good files.
+TEST_F(InstallE2eTest, DamagedPackageStartsNothingAndLeavesNothing) {
+  const struct { WORD id; const wchar_t* file; } damaged[] = {{104, L"setup.exe"},
+                                                              {112, L"data2.cab"}};
+  for (const auto& d : damaged) {
+    SCOPED_TRACE(Narrow(d.file));
+    // The patch lands on the carried file itself.
+    size_t offset = 0, size = 0;
+    const std::string image = ReadFileBytes(PackagePath());
+    ASSERT_TRUE(FindRcdataInFile(image, d.id, &offset, &size));
+    ASSERT_EQ(ReadFileBytes(StandinPayloadDir() + L"\\install\\" + d.file),
+              image.substr(offset, size));
+    const std::wstring package = own_ + L"\\" + std::to_wstring(d.id) + L"\\QNVPDSetup.exe";
+    CreateDirectoryW((own_ + L"\\" + std::to_wstring(d.id)).c_str(), nullptr);
+    ASSERT_TRUE(WriteDamagedPackage(d.id, package));
+
+    for (const wchar_t* arguments : {L"", L"-s1", L"-u1"}) {
+      RunResult run = Run(arguments, package);
+      EXPECT_EQ(1001u, run.exitCode) << Narrow(arguments);
+      EXPECT_EQ(std::vector<std::wstring>(*arguments ? 0 : 1, L"Installation failed."),
+                run.boxTexts) << Narrow(arguments);
+      EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "the installer was started";
+      EXPECT_FALSE(FolderExists(root_)) << "the tree stayed";
+    }
+  }
+}
+
 TEST_F(InstallE2eTest, StaleRootIsClearedBeforeTheInstallerSeesIt) {
   CreateDirectoryW(root_.c_str(), nullptr);
   CreateDirectoryW((root_ + L"qnusb").c_str(), nullptr);

@@ -179,6 +179,26 @@ TEST_F(RemovalE2eTest, MissingLibraryStartsNothingKeepsTheKitAndStillTidies) {
   EXPECT_FALSE(FolderExists(commonPrograms_ + kMakerFolder));
 }
 
+// A damaged kit is never run: nothing is loaded or started, the kit goes, and
+// the maker's empty folders are still tidied.
+TEST_F(RemovalE2eTest, DamagedKitStartsNothingRemovesTheKitAndStillTidies) {
+  const std::wstring package = temp_ + L"damaged\\QNVPDSetup.exe";
+  CreateDirectoryW((temp_ + L"damaged").c_str(), nullptr);
+  for (WORD id : {WORD{148}, WORD{149}, WORD{150}}) {  // both setups and the library
+    SCOPED_TRACE(id);
+    ASSERT_TRUE(WriteDamagedPackage(id, package));
+    ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
+
+    EXPECT_EQ(1001u, Run(L"-u3", package).exitCode);
+    EXPECT_TRUE(Report("library").empty());
+    EXPECT_TRUE(Report("kpesetup").empty());
+    EXPECT_FALSE(FolderExists(root_)) << "the kit stayed";
+    EXPECT_FALSE(FolderExists(programFiles_ + kMakerFolder));
+    EXPECT_FALSE(FolderExists(commonPrograms_ + kMakerFolder));
+  }
+}
+
 TEST_F(RemovalE2eTest, MakerFoldersGoOnlyWhenEmpty) {
   const std::wstring programsMaker = programFiles_ + kMakerFolder;
   const std::wstring menuMaker = commonPrograms_ + kMakerFolder;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # scripts/inspect-package on built packages: the package matches the payload it
 # was built from; a package without resource 104, a payload folder with one
-# changed or one absent file, a table with a row too few and a table with a
-# wrong file name are all reported with a non-zero exit code.
+# changed or one absent file, a table with a row too few, a table with a
+# wrong file name, a package with a flipped payload byte and one whose CRC-32
+# table does not match are all reported with a non-zero exit code.
 #
 # usage: inspect.sh <source tree> <package> <package without 104> <payload folder> [--allow-missing]
 set -euo pipefail
@@ -41,18 +42,21 @@ has "  149 1041  0x0404.ini"
 has "  157 1033  QNCOMUSBCLN.dll"
 # Size and hash of a resource are those of its file, shown at its place in the tree.
 manual="$payload/install/manual/EN/QNVirtualPortDriver_User'sManual.pdf"
+crc_of() { /usr/bin/python3 -c 'import sys, zlib; print("%08x" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$1"; }
 if [ -f "$manual" ]; then
-  has "  119  $(printf '%9d' "$(stat -c %s "$manual")")  $(sha256sum <"$manual" | cut -d' ' -f1)  manual\\EN\\QNVirtualPortDriver_User'sManual.pdf"
+  has "  119  $(printf '%9d' "$(stat -c %s "$manual")")  $(crc_of "$manual")  $(sha256sum <"$manual" | cut -d' ' -f1)  manual\\EN\\QNVirtualPortDriver_User'sManual.pdf"
 fi
 has "KPESetup64.exe   (removal run)"
 has "OK: the package carries exactly the payload table"
 [ "${#allow[@]}" -gt 0 ] || has "42 of 42 resources equal their file"
+[ "${#allow[@]}" -gt 0 ] || has "42 of 42 resources match their CRC-32 table entry"
+[ "${#allow[@]}" -gt 0 ] || has "42 of 42 CRC-32 table entries equal their file"
 echo "ok: the built package matches its payload"
 
 # ------------------------------------------------------------ resource 104 left out
 run 1 "$nosetup"
 has "PROBLEM: resource 104 missing (install/setup.exe)"
-has "  104          -  (missing)"
+has "  104          -  -         (missing)"
 run 0 "$nosetup" --allow-missing
 has "note: resource 104 missing (install/setup.exe), allowed"
 echo "ok: a package without resource 104 is refused unless missing files are allowed"
@@ -81,3 +85,46 @@ cmp -s "$def" "$scratch/renamed.def" && { echo "FAIL: row 104 not found in $def"
 run 1 "$pkg" --manifest "$scratch/renamed.def"
 has "PROBLEM: string 114 in language 1041 reads 'setup.exe', the payload table names 'Setup.exe'"
 echo "ok: an extra resource and a wrong file name are reported"
+
+# ------------------------------------------------------------ damaged packages
+# patch <package> <copy> <resource type> <id> <byte|mid>: a copy with one byte of
+# the resource flipped, found through the PE resource table.
+patch() {
+  /usr/bin/python3 - "$@" <<'PY'
+import sys, pefile
+src, dst, typ, res_id, at = sys.argv[1:]
+pe = pefile.PE(src, fast_load=True)
+pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+want = int(typ) if typ.isdigit() else typ
+for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if (t.id if t.id is not None else str(t.name)) == want:
+        for n in t.directory.entries:
+            if n.id == int(res_id):
+                entry = n.directory.entries[0].data.struct
+                at = entry.Size // 2 if at == "mid" else int(at)
+                if at >= entry.Size:
+                    sys.exit(f"resource {typ} {res_id} has only {entry.Size} bytes")
+                offset = pe.get_offset_from_rva(entry.OffsetToData) + at
+                data = bytearray(open(src, "rb").read())
+                data[offset] ^= 0x01
+                open(dst, "wb").write(data)
+                sys.exit(0)
+sys.exit(f"resource {typ} {res_id} not found")
+PY
+}
+patch "$pkg" "$scratch/damaged.exe" 10 112 mid
+run 1 "$scratch/damaged.exe"
+has "PROBLEM: resource 112 does not match its CRC-32 table entry"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 1 ] || fail "more than the damaged resource reported"
+echo "ok: a flipped payload byte is named"
+
+patch "$pkg" "$scratch/badtable.exe" PAYLOADCRC 1 9   # the first entry's resource id
+run 1 "$scratch/badtable.exe"
+has "PROBLEM: resource 104 is not in the CRC-32 table"
+patch "$pkg" "$scratch/badtable.exe" PAYLOADCRC 1 16  # the first entry's CRC-32
+run 1 "$scratch/badtable.exe"
+has "PROBLEM: resource 104 does not match its CRC-32 table entry"
+patch "$pkg" "$scratch/badtable.exe" PAYLOADCRC 1 4   # the entry count
+run 1 "$scratch/badtable.exe"
+has "PROBLEM: CRC-32 table malformed"
+echo "ok: a CRC-32 table that does not match the package is reported"

@@ -1,5 +1,6 @@
 #include "package_runner.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -169,6 +170,80 @@ void SetWindowsVersionFor(const std::wstring& exeName, const std::wstring& versi
   }
   RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, version.c_str(),
                   static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+}
+
+namespace {
+
+// A struct of the image at `offset`, or null when it would reach past the end.
+template <typename T>
+const T* At(const std::string& image, size_t offset) {
+  if (offset > image.size() || image.size() - offset < sizeof(T)) return nullptr;
+  return reinterpret_cast<const T*>(image.data() + offset);
+}
+
+// The entry `id` of the resource directory at `dir` (an offset into the
+// resource section), or null.
+const IMAGE_RESOURCE_DIRECTORY_ENTRY* FindResourceEntry(const std::string& image, size_t base,
+                                                        size_t dir, WORD id) {
+  const auto* header = At<IMAGE_RESOURCE_DIRECTORY>(image, base + dir);
+  if (header == nullptr) return nullptr;
+  const size_t count = header->NumberOfNamedEntries + header->NumberOfIdEntries;
+  for (size_t i = 0; i < count; ++i) {
+    const auto* entry = At<IMAGE_RESOURCE_DIRECTORY_ENTRY>(
+        image, base + dir + sizeof(IMAGE_RESOURCE_DIRECTORY) + i * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY));
+    if (entry == nullptr) return nullptr;
+    if (!entry->NameIsString && entry->Id == id) return entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t* size) {
+  const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
+  if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = At<IMAGE_NT_HEADERS32>(image, dos->e_lfanew);
+  if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE) return false;
+  const DWORD resourceRva =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+  const size_t sections = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                          nt->FileHeader.SizeOfOptionalHeader;
+  auto fileOffset = [&](DWORD rva, size_t* out) {
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      const auto* section = At<IMAGE_SECTION_HEADER>(image, sections + i * sizeof(IMAGE_SECTION_HEADER));
+      if (section == nullptr) return false;
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData) {
+        *out = rva - section->VirtualAddress + section->PointerToRawData;
+        return true;
+      }
+    }
+    return false;
+  };
+  size_t base = 0;
+  if (resourceRva == 0 || !fileOffset(resourceRva, &base)) return false;
+  // Type, then name, then the first language.
+  const auto* type = FindResourceEntry(image, base, 0, 10);  // RT_RCDATA
+  if (type == nullptr || !type->DataIsDirectory) return false;
+  const auto* name = FindResourceEntry(image, base, type->OffsetToDirectory, id);
+  if (name == nullptr || !name->DataIsDirectory) return false;
+  const auto* languages = At<IMAGE_RESOURCE_DIRECTORY>(image, base + name->OffsetToDirectory);
+  const auto* language = At<IMAGE_RESOURCE_DIRECTORY_ENTRY>(
+      image, base + name->OffsetToDirectory + sizeof(IMAGE_RESOURCE_DIRECTORY));
+  if (languages == nullptr || language == nullptr || language->DataIsDirectory) return false;
+  const auto* data = At<IMAGE_RESOURCE_DATA_ENTRY>(image, base + language->OffsetToData);
+  if (data == nullptr || !fileOffset(data->OffsetToData, offset)) return false;
+  if (*offset + data->Size > image.size()) return false;
+  *size = data->Size;
+  return true;
+}
+
+bool WriteDamagedPackage(WORD id, const std::wstring& path) {
+  std::string image = ReadFileBytes(PackagePath());
+  size_t offset = 0, size = 0;
+  if (!FindRcdataInFile(image, id, &offset, &size) || size == 0) return false;
+  image[offset + size / 2] ^= 0x01;
+  WriteFileBytes(path, image);
+  return ReadFileBytes(path) == image;
 }
 
 std::multimap<std::string, std::string> ReadReport(const std::wstring& path) {

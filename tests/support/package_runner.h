@@ -52,6 +52,15 @@ std::multimap<std::string, std::string> ReadReport(const std::wstring& path);
 std::vector<std::string> ReportValues(const std::multimap<std::string, std::string>& report,
                                       const std::string& key);
 
+// Where RCDATA resource `id` lies in a program's bytes, found through its PE
+// resource table: false when the table does not hold it.
+bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t* size);
+
+// A copy of the built package at `path` with one byte flipped in the middle of
+// RCDATA resource `id`, as a damaged download would be. False when the package
+// or its resource cannot be found.
+bool WriteDamagedPackage(WORD id, const std::wstring& path);
+
 constexpr const wchar_t kCaption[] = L"KAVRO QN Virtual Port Driver Ver.7.20b";
 constexpr const wchar_t kProductCode[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
 
