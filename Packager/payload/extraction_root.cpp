@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "bounded_text.h"
 #include "string_table.h"
 #include "payload/cleanup.h"
 #include "payload/payload_manifest.h"
@@ -13,8 +14,6 @@
 namespace qnvpd {
 
 namespace {
-
-constexpr DWORD kPathCapacity = 260;
 
 // A stale root that keeps coming back between our removal and our creation is
 // someone else's doing; after this many tries we stop racing for it.
@@ -89,9 +88,9 @@ std::wstring GetExtractionBase() {
   wchar_t windows[kPathCapacity] = {};
   // A length of 0 is a failure and one of the capacity or more a path that does
   // not fit; neither leaves a text we may use, whatever the buffer holds.
-  const DWORD tempLength = GetTempPathW(kPathCapacity, temp);
+  const DWORD tempLength = GetTempPathW(static_cast<DWORD>(kPathCapacity), temp);
   if (tempLength == 0 || tempLength >= kPathCapacity) temp[0] = L'\0';
-  const DWORD windowsLength = GetWindowsDirectoryW(windows, kPathCapacity);
+  const DWORD windowsLength = GetWindowsDirectoryW(windows, static_cast<UINT>(kPathCapacity));
   if (windowsLength == 0 || windowsLength >= kPathCapacity) windows[0] = L'\0';
   return ComposeExtractionBase(temp, windows);
 }

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "bounded_text.h"
 #include "payload/cleanup.h"
 #include "scoped.h"
 
@@ -9,7 +10,6 @@ namespace qnvpd {
 
 namespace {
 
-constexpr DWORD kFolderTextCapacity = 260;
 constexpr wchar_t kMakerFolderSuffix[] = L"\\KAVRO";
 
 // A registry folder value, terminated inside its buffer and expanded; empty
@@ -18,7 +18,7 @@ std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
   ScopedKey key;
   if (RegOpenKeyW(HKEY_LOCAL_MACHINE, keyPath, key.Receive()) != ERROR_SUCCESS) return {};
 
-  wchar_t raw[kFolderTextCapacity] = {};
+  wchar_t raw[kPathCapacity] = {};
   DWORD bytes = sizeof raw;
   if (RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw),
                        &bytes) != ERROR_SUCCESS) {
@@ -28,13 +28,13 @@ std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
   // buffer without one does not fit.
   const size_t units = bytes / sizeof(wchar_t);
   if (wmemchr(raw, L'\0', units) == nullptr) {
-    if (units >= kFolderTextCapacity) return {};
+    if (units >= kPathCapacity) return {};
     raw[units] = L'\0';
   }
 
-  wchar_t expanded[kFolderTextCapacity] = {};
-  const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, kFolderTextCapacity);
-  if (needed == 0 || needed > kFolderTextCapacity) return {};
+  wchar_t expanded[kPathCapacity] = {};
+  const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, static_cast<DWORD>(kPathCapacity));
+  if (needed == 0 || needed > kPathCapacity) return {};
   return expanded;
 }
 
