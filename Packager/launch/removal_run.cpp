@@ -81,12 +81,13 @@ std::wstring MakerFolderPath(const std::wstring& parentFolder) {
 
 int RunRemoval(HWND notifyWindow) {
   int result = kResultOk;
-  const std::wstring root = PrepareExtractionRoot();
-  if (root.empty()) {
+  PreparedRoot prepared;
+  if (!prepared.Prepare()) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders();
     return kResultInstallFailed;
   }
+  const std::wstring& root = prepared.Path();
   ExtractRemovalKit(root);
 
   // A path that does not fit its buffer is treated like a missing file.
@@ -107,7 +108,7 @@ int RunRemoval(HWND notifyWindow) {
     if (LaunchAndWait(setupPath, kRemovalArgument, notifyWindow) == kLaunchFailed) {
       result = kResultInstallFailed;
     }
-    RemoveTree(root);
+    prepared.Remove();
   }
 
   TidyMakerFolders();
