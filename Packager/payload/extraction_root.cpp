@@ -124,10 +124,24 @@ RootPlace SystemInspect(const std::wstring& place) {
   return found;
 }
 
+// Whether the system opens the link at the place as itself. Where a handle
+// opened that way does not show the reparse point, the system reaches only the
+// target, and a rename would move the target instead of the link.
+bool CanReachLinkItself(const std::wstring& place) {
+  ScopedFile link(CreateFileW(place.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return link.IsValid() && GetFileInformationByHandle(link.Get(), &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // Renames what stands at the place to a new sibling name and returns that name;
 // empty when it could not be renamed (on Windows, for instance, a folder from
 // which a program is running).
-std::wstring RenameAside(const std::wstring& place) {
+std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind) {
+  if (kind == RootPlace::Link && !CanReachLinkItself(place)) return std::wstring();
   const std::wstring stem = place + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(GetTickCount()) + L"-";
   for (int attempt = 0; attempt < kAsideNameAttempts; ++attempt) {
@@ -154,11 +168,12 @@ void RemoveSetAsideTree(const std::wstring& aside, const RootPlaceQuery& query) 
 
 // Clears the root's place; false when what stands there cannot be renamed.
 bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query) {
-  const StaleRootAction action = DecideStaleRoot(query.inspect(place));
+  const RootPlace found = query.inspect(place);
+  const StaleRootAction action = DecideStaleRoot(found);
   if (action == StaleRootAction::Create) return true;
   // Renamed first even when it is ours: a folder that cannot be renamed may hold
   // a running installer, whose files must not be deleted from under it.
-  const std::wstring aside = RenameAside(place);
+  const std::wstring aside = RenameAside(place, found.kind);
   if (aside.empty()) return false;
   if (action == StaleRootAction::RemoveOurs) RemoveSetAsideTree(aside, query);
   return true;
