@@ -224,7 +224,13 @@ TEST_F(InstallE2eTest, LinkAtTheRootIsNeverFollowed) {
   WriteFileBytes(target + L"\\sub\\inner.txt", "keep me too");
   SetFileAttributesW((target + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const std::wstring link = root_.substr(0, root_.size() - 1);
-  ASSERT_TRUE(RunLinuxShell("ln -s \"$1\" \"$2\"", {UnixPath(target), UnixPath(link)}));
+  // Removed as a link from the Linux side whatever happens, so no later clean-up
+  // (Wine's deletes follow links) ever reaches through it.
+  struct Unlink {
+    std::string path;
+    ~Unlink() { RunLinuxShell("rm -f \"$1\"", {path}); }
+  } unlink{UnixPath(link)};
+  ASSERT_TRUE(RunLinuxShell("ln -s \"$1\" \"$2\"", {UnixPath(target), unlink.path}));
   ASSERT_NE(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
   for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
@@ -241,8 +247,7 @@ TEST_F(InstallE2eTest, LinkAtTheRootIsNeverFollowed) {
   EXPECT_EQ("keep me too", ReadFileBytes(target + L"\\sub\\inner.txt"));
   EXPECT_EQ(1u, EntryNames(temp_).size()) << "only the link, where it was";
 
-  // Removed as a link from the Linux side, so no clean-up ever follows it.
-  EXPECT_TRUE(RunLinuxShell("rm \"$1\"", {UnixPath(link)}));
+  ASSERT_TRUE(RunLinuxShell("rm \"$1\"", {unlink.path}));
   EXPECT_EQ(0u, Run(L"-s1").exitCode) << "a fresh root once the link is gone";
 }
 
