@@ -81,12 +81,13 @@ std::wstring MakerFolderPath(const std::wstring& parentFolder) {
 
 int RunRemoval(HWND notifyWindow) {
   int result = kResultOk;
-  const std::wstring root = PrepareExtractionRoot();
-  if (root.empty()) {
+  PreparedRoot prepared;
+  if (!prepared.Prepare()) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders();
     return kResultInstallFailed;
   }
+  const std::wstring& root = prepared.Path();
   // A path that does not fit its buffer, or a kit file that could not be
   // written in full or does not match the build's table, ends the run before
   // anything is loaded or started; what was written goes again.
@@ -96,7 +97,7 @@ int RunRemoval(HWND notifyWindow) {
   if (!ComposeRemovalPath(root, LoadStringInUserLanguage(kRemovalLibraryNameId), &libraryPath) ||
       !ComposeRemovalPath(root, LoadStringInUserLanguage(setupNameId), &setupPath) ||
       !ExtractRemovalKit(root)) {
-    RemoveTree(root);
+    prepared.Remove();
     TidyMakerFolders();
     return kResultInstallFailed;
   }
@@ -110,7 +111,7 @@ int RunRemoval(HWND notifyWindow) {
     if (LaunchAndWait(setupPath, kRemovalArgument, notifyWindow) == kLaunchFailed) {
       result = kResultInstallFailed;
     }
-    RemoveTree(root);
+    prepared.Remove();
   }
 
   TidyMakerFolders();

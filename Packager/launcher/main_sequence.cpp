@@ -17,7 +17,6 @@
 #include "launcher/process_state.h"
 #include "launcher/result_codes.h"
 #include "launcher/string_table.h"
-#include "payload/cleanup.h"
 #include "payload/extraction_root.h"
 #include "payload/install_extraction.h"
 
@@ -52,8 +51,9 @@ SequenceHooks SystemHooks() {
 }
 
 int RunInstall(const wchar_t* commandLine) {
-  std::wstring root = PrepareExtractionRoot();
-  if (root.empty()) return kResultInstallFailed;  // no folder of our own to write into
+  PreparedRoot prepared;
+  if (!prepared.Prepare()) return kResultInstallFailed;  // no folder of our own to write into
+  const std::wstring& root = prepared.Path();
   std::wstring setupPath;
   switch (ExtractInstallPayload(root, &setupPath)) {
     case InstallExtraction::Ready:
@@ -64,18 +64,18 @@ int RunInstall(const wchar_t* commandLine) {
     case InstallExtraction::PathTooLong:
     case InstallExtraction::WriteFailed:
       // Most likely a full disk: give the space back.
-      RemoveTree(root);
+      prepared.Remove();
       return kResultInstallFailed;
   }
   // Without the file the installer would silently drop the user's port settings.
   if (!WritePortsFile(root)) {
-    RemoveTree(root);
+    prepared.Remove();
     return kResultInstallFailed;
   }
   std::wstring arguments =
       ComposeInstallArguments(g_state.installerOptions, g_state.notifyToken, commandLine);
   int launched = LaunchAndWait(setupPath, arguments, g_state.notifyWindow);
-  RemoveTree(root);
+  prepared.Remove();
   return launched == 2 ? kResultInstallFailed : kResultOk;
 }
 
