@@ -18,7 +18,7 @@ for dll in $dlls; do
 done
 # Functions the oldest accepted Windows versions lack: importing one makes the
 # loader refuse the program before it can report anything. Look them up at run time.
-newer='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
+newer='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDllDirectoryW|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
 for f in $(echo "$dump" | awk 'NF==3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}'); do
   echo "$f" | grep -qxE "$newer" && { echo "imports $f, which older Windows versions lack"; fail=1; }
 done

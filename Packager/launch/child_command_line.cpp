@@ -24,12 +24,6 @@ std::wstring ComposeInstallArguments(const std::wstring& installerOptions,
   return arguments;
 }
 
-std::wstring ExecutablePart(const std::wstring& path) {
-  const size_t at = path.rfind(L".exe ");
-  if (at == std::wstring::npos) return path;
-  return path.substr(0, at + 4);  // keeps ".exe", drops the blank and the rest
-}
-
 bool ComposeChildCommandLine(const std::wstring& path, const std::wstring& arguments,
                              std::vector<wchar_t>* commandLine) {
   BoundedText<kChildCommandLineCapacity> composed;

@@ -16,10 +16,6 @@ std::wstring ComposeInstallArguments(const std::wstring& installerOptions,
                                      const std::wstring& notifyToken,
                                      const wchar_t* packageCommandLine);
 
-// The executable part of a path: up to and including the "exe" of the last
-// ".exe " in it, else the whole path.
-std::wstring ExecutablePart(const std::wstring& path);
-
 // "\"<path>\" <arguments>" into a zero-filled buffer of kChildCommandLineCapacity
 // characters. False, and nothing composed, when it would not fit.
 bool ComposeChildCommandLine(const std::wstring& path, const std::wstring& arguments,

@@ -51,20 +51,6 @@ TEST(ComposeInstallArgumentsTest, PackageCommandLineGoesAlongUnchanged) {
   EXPECT_EQ(L"/clone_wait \"/W32:1234:1024 " + longLine + L"\"", arguments);
 }
 
-TEST(ExecutablePartTest, CutsAfterTheLastExeFollowedByABlank) {
-  EXPECT_EQ(L"C:\\a\\setup.exe", ExecutablePart(L"C:\\a\\setup.exe"));
-  EXPECT_EQ(L"C:\\a\\setup.exe", ExecutablePart(L"C:\\a\\setup.exe /x"));
-  // A bare path with ".exe " inside a folder name is cut there as well.
-  EXPECT_EQ(L"C:\\my.exe", ExecutablePart(L"C:\\my.exe dir\\setup.exe"));
-  EXPECT_EQ(L"C:\\a.exe b\\c.exe", ExecutablePart(L"C:\\a.exe b\\c.exe d.exe"));
-  EXPECT_EQ(L"C:\\a.exe b\\c.exe", ExecutablePart(L"C:\\a.exe b\\c.exe "));
-  // Only ".exe" with a blank behind it counts, in exactly that case.
-  EXPECT_EQ(L"C:\\a\\tool", ExecutablePart(L"C:\\a\\tool"));
-  EXPECT_EQ(L"C:\\a.EXE b\\c", ExecutablePart(L"C:\\a.EXE b\\c"));
-  EXPECT_EQ(L"C:\\a.exec b", ExecutablePart(L"C:\\a.exec b"));
-  EXPECT_EQ(L"", ExecutablePart(L""));
-}
-
 TEST(ComposeChildCommandLineTest, QuotesThePathAndKeepsTheArguments) {
   std::wstring path = kRoot + L"setup.exe";
   std::wstring arguments =

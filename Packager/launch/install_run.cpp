@@ -5,7 +5,6 @@
 #include "carryover/ports_file.h"
 #include "launch/child_command_line.h"
 #include "launch/launch_and_wait.h"
-#include "payload/cleanup.h"
 #include "payload/extraction_root.h"
 #include "payload/payload_writer.h"
 #include "result_codes.h"
@@ -13,8 +12,11 @@
 namespace qnvpd {
 
 int RunInstall(const RunContext& context) {
-  std::wstring root = PrepareExtractionRoot(context.language);
-  if (root.empty()) return kResultInstallFailed;  // no folder of our own to write into
+  PreparedRoot prepared;
+  if (!prepared.Prepare(context.language)) {
+    return kResultInstallFailed;  // no folder of our own to write into
+  }
+  const std::wstring& root = prepared.Path();
   std::wstring setupPath;
   switch (ExtractInstallPayload(root, context.language, &setupPath)) {
     case InstallExtraction::Ready:
@@ -25,18 +27,18 @@ int RunInstall(const RunContext& context) {
     case InstallExtraction::PathTooLong:
     case InstallExtraction::WriteFailed:
       // Most likely a full disk: give the space back.
-      RemoveTree(root);
+      prepared.Remove();
       return kResultInstallFailed;
   }
   // Without the file the installer would silently drop the user's port settings.
   if (!WritePortsFile(root)) {
-    RemoveTree(root);
+    prepared.Remove();
     return kResultInstallFailed;
   }
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, context.notifyToken, context.commandLine);
   int launched = LaunchAndWait(setupPath, arguments, context.notifyWindow);
-  RemoveTree(root);
+  prepared.Remove();
   return launched == kLaunchFailed ? kResultInstallFailed : kResultOk;
 }
 

@@ -104,8 +104,9 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
   startup.wShowWindow = SW_SHOWNORMAL;
 
-  // A folder passes too: the start below then fails and reports it.
-  if (GetFileAttributesW(ExecutablePart(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+  // The whole path, as it is also the application name below. A folder passes
+  // too: the start then fails and reports it.
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return kLaunchFailed;
   }
   std::vector<wchar_t> commandLine;

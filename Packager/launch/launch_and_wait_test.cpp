@@ -123,15 +123,15 @@ TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
   EXPECT_EQ(2, LaunchAndWait(scratch_ + L"\\missing.exe", L"0", window_));
   EXPECT_EQ(2, LaunchAndWait(scratch_, L"0", window_));
   EXPECT_EQ(2, LaunchAndWait(child_ + L" 0", L"0", window_));
+  EXPECT_TRUE(QueuedMessages().empty());
+  EXPECT_TRUE(Record().empty());
 
-  // The program exists, but the part before the last ".exe " does not.
+  // The whole path is checked: an ".exe " inside a folder name is no cut, and
+  // nothing named after the part before it needs to exist.
   const std::wstring folder = scratch_ + L"\\x.exe dir";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring inner = CopyChildTo(folder + L"\\child.exe");
-  EXPECT_EQ(2, LaunchAndWait(inner, L"0", window_));
-
-  EXPECT_TRUE(QueuedMessages().empty());
-  EXPECT_TRUE(Record().empty());
+  EXPECT_EQ(4, LaunchAndWait(inner, L"4", window_));
 }
 
 TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {

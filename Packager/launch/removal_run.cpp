@@ -3,7 +3,6 @@
 #include "bounded_text.h"
 #include "checks/wow64.h"
 #include "launch/launch_and_wait.h"
-#include "payload/cleanup.h"
 #include "payload/extraction_root.h"
 #include "payload/maker_folders.h"
 #include "payload/payload_manifest.h"
@@ -66,22 +65,24 @@ bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& 
 
 int RunRemoval(const RunContext& context) {
   int result = kResultOk;
-  const std::wstring root = PrepareExtractionRoot(context.language);
-  if (root.empty()) {
+  PreparedRoot prepared;
+  if (!prepared.Prepare(context.language)) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders();
     return kResultInstallFailed;
   }
+  const std::wstring& root = prepared.Path();
   // A path that does not fit its buffer, or a kit file that could not be
   // written in full or does not match the build's table, ends the run before
   // anything is loaded or started; what was written goes again.
   std::wstring libraryPath;
   std::wstring setupPath;
   const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
-  if (!ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language), &libraryPath) ||
+  if (!ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language),
+                          &libraryPath) ||
       !ComposeRemovalPath(root, LoadProgramString(setupNameId, context.language), &setupPath) ||
       !ExtractRemovalKit(root, context.language)) {
-    RemoveTree(root);
+    prepared.Remove();
     TidyMakerFolders();
     return kResultInstallFailed;
   }
@@ -95,7 +96,7 @@ int RunRemoval(const RunContext& context) {
     if (LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow) == kLaunchFailed) {
       result = kResultInstallFailed;
     }
-    RemoveTree(root);
+    prepared.Remove();
   }
 
   TidyMakerFolders();

@@ -3,8 +3,9 @@
 
 namespace qnvpd {
 
-// Restricts the default DLL search path to the system folder where the system
-// offers that (looked up at run time; older systems keep their default).
+// Takes the current folder out of the DLL search (an empty DLL directory) and
+// restricts the default search to the system folder, each where the system
+// offers it (looked up at run time).
 void RestrictDllSearchPath();
 
 }  // namespace qnvpd

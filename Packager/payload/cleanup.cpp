@@ -35,7 +35,11 @@ class ListingSearch {
   HANDLE find_;
 };
 
-bool IsPassedOver(const WIN32_FIND_DATAW& entry) { return entry.cFileName[0] == L'.'; }
+// Only the listing's own entries for the folder and its parent; a name that
+// merely begins with a dot is an entry like any other.
+bool IsPassedOver(const WIN32_FIND_DATAW& entry) {
+  return std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0;
+}
 
 // Clears read-only, hidden and system on the link itself: opened as a reparse
 // point, so the attributes of whatever it points to stay as they are.
@@ -90,21 +94,23 @@ std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name) {
   return folder + L"\\" + name;
 }
 
-int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
-  {
-    WIN32_FIND_DATAW entry = {};
-    ListingSearch search(listing, folder, &entry);
-    if (search.IsOpen()) {
-      do {
-        if (IsPassedOver(entry)) continue;
-        if (!RemoveEntry(ComposeEntryPath(folder, entry.cFileName), entry.dwFileAttributes,
-                         listing)) {
-          // What is left, and every folder above it, stays for the next run.
-          return 0;
-        }
-      } while (search.Next(&entry));
+bool RemoveEntriesBelow(const std::wstring& folder, const DirectoryListing& listing) {
+  WIN32_FIND_DATAW entry = {};
+  ListingSearch search(listing, folder, &entry);
+  if (!search.IsOpen()) return true;
+  do {
+    if (IsPassedOver(entry)) continue;
+    if (!RemoveEntry(ComposeEntryPath(folder, entry.cFileName), entry.dwFileAttributes,
+                     listing)) {
+      // What is left, and every folder above it, stays for the next run.
+      return false;
     }
-  }
+  } while (search.Next(&entry));
+  return true;
+}
+
+int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
+  if (!RemoveEntriesBelow(folder, listing)) return 0;
   return RemoveFolderItself(folder);
 }
 

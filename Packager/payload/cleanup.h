@@ -21,15 +21,19 @@ std::wstring ComposeSearchPattern(const std::wstring& folder);
 // "<folder>\<name>", the folder text exactly as given.
 std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name);
 
-// Deletes the folder and everything below it, depth first. Entries whose names
-// begin with "." are left alone; links (reparse points) are removed as
-// themselves, never entered. Stops at the first entry it cannot delete. 1 when
-// the folder itself was removed, else 0.
+// Deletes everything below the folder, depth first, leaving the folder itself.
+// Links (reparse points) are removed as themselves, never entered. Stops at the
+// first entry it cannot delete. True when nothing is left below it.
+bool RemoveEntriesBelow(const std::wstring& folder,
+                        const DirectoryListing& listing = SystemDirectoryListing());
+
+// Deletes the folder and everything below it, as RemoveEntriesBelow, then the
+// folder itself. 1 when the folder itself was removed, else 0.
 int RemoveTree(const std::wstring& folder,
                const DirectoryListing& listing = SystemDirectoryListing());
 
-// Removes the folder only when it holds no entries (names beginning with "."
-// not counted) or cannot be listed. 1 when removed, else 0.
+// Removes the folder only when it holds no entries or cannot be listed. 1 when
+// removed, else 0.
 int RemoveFolderIfEmpty(const std::wstring& folder,
                         const DirectoryListing& listing = SystemDirectoryListing());
 

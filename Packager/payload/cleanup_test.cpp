@@ -55,20 +55,21 @@ TEST(RemoveTreeTest, MissingFolderGivesZero) {
   EXPECT_TRUE(FolderExists(scratch.Path()));
 }
 
-TEST(RemoveTreeTest, DotNamedEntryStaysAndEveryLevelAboveStops) {
+// Anyone may plant a dot-named entry in a shared temporary folder; skipping it
+// would leave the tree in place for good.
+TEST(RemoveTreeTest, DotNamedEntriesAreRemovedLikeAnyOther) {
   ScratchFolder scratch;
   const std::wstring root = scratch / L"root";
   CreateDirectoryW(root.c_str(), nullptr);
   CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
   CreateDirectoryW((root + L"\\sub\\.keep").c_str(), nullptr);
   WriteFileBytes(root + L"\\sub\\.keep\\inside.txt", "x");
-  WriteFileBytes(root + L"\\sub\\.profile", "x");
+  WriteFileBytes(root + L"\\.profile", "x");
+  WriteFileBytes(root + L"\\..dll", "x");
 
-  EXPECT_EQ(RemoveTree(root + L"\\"), 0);
-  EXPECT_TRUE(Exists(root + L"\\sub\\.keep\\inside.txt"));  // not entered
-  EXPECT_TRUE(Exists(root + L"\\sub\\.profile"));
-  EXPECT_TRUE(FolderExists(root + L"\\sub"));
-  EXPECT_TRUE(FolderExists(root));
+  EXPECT_EQ(RemoveTree(root + L"\\"), 1);
+  EXPECT_FALSE(Exists(root));
+  EXPECT_TRUE(FolderExists(scratch.Path()));
 }
 
 TEST(RemoveTreeTest, FileHeldOpenByAnotherProcessStopsTheRemoval) {
@@ -204,12 +205,11 @@ TEST(RemoveFolderIfEmptyTest, AnyEntryKeepsTheFolderAndNothingInsideIsTouched) {
   EXPECT_TRUE(Exists(withFile + L"\\Uninstall.lnk"));
 }
 
-TEST(RemoveFolderIfEmptyTest, DotNamedEntriesDoNotCountButStillBlockTheRemoval) {
+TEST(RemoveFolderIfEmptyTest, ADotNamedEntryCountsAndKeepsTheFolder) {
   ScratchFolder scratch;
   const std::wstring folder = scratch / L"KAVRO";
   CreateDirectoryW(folder.c_str(), nullptr);
   WriteFileBytes(folder + L"\\.marker", "x");
-  // Counted as empty, so the removal is tried; the platform refuses it.
   EXPECT_EQ(RemoveFolderIfEmpty(folder), 0);
   EXPECT_TRUE(Exists(folder + L"\\.marker"));
 }

@@ -2,22 +2,29 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <cwchar>
 #include <initializer_list>
 
 #include "bounded_text.h"
-#include "string_table.h"
 #include "payload/cleanup.h"
 #include "payload/payload_manifest.h"
 #include "scoped.h"
+#include "string_table.h"
 
 namespace qnvpd {
 
 namespace {
 
-// A stale root that keeps coming back between our removal and our creation is
+constexpr DWORD kPathChars = static_cast<DWORD>(kPathCapacity);
+
+// A stale root that keeps coming back between our renaming and our creation is
 // someone else's doing; after this many tries we stop racing for it.
 constexpr int kCreateAttempts = 3;
+
+// Sibling names tried when something is renamed aside.
+constexpr int kAsideNameAttempts = 10;
 
 // S-1-5-<rids> built in place (the well-known-SID call is missing on the oldest
 // systems the package accepts).
@@ -30,6 +37,149 @@ bool BuildNtSid(BYTE* buffer, DWORD capacity, std::initializer_list<DWORD> rids)
   return true;
 }
 
+// Administrators or SYSTEM: the only ones who may have written into a stale root
+// that is deleted rather than set aside.
+bool IsAdministratorsOrSystem(PSID sid) {
+  alignas(DWORD) BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+  alignas(DWORD) BYTE system[SECURITY_MAX_SID_SIZE] = {};
+  if (sid == nullptr || !IsValidSid(sid)) return false;
+  if (!BuildNtSid(administrators, sizeof administrators,
+                  {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}) ||
+      !BuildNtSid(system, sizeof system, {SECURITY_LOCAL_SYSTEM_RID})) {
+    return false;
+  }
+  return EqualSid(sid, administrators) || EqualSid(sid, system);
+}
+
+bool IsPlainName(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
+}
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// Opened as itself, never followed, and without FILE_SHARE_DELETE: while this
+// handle is open nobody can rename or delete what it names. (The listing right
+// is what makes the share mode count; attribute access alone is not checked.)
+HANDLE OpenHeld(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A real folder, checked through the handle (which pins it) and through its path
+// (Wine reports a link as a reparse point only there).
+bool IsPlainFolder(HANDLE held, const std::wstring& place) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(held, &info)) return false;
+  const DWORD byPath = GetFileAttributesW(place.c_str());
+  for (DWORD attributes : {info.dwFileAttributes, byPath}) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::wstring WithoutTrailingBackslash(const std::wstring& folder) {
+  if (!folder.empty() && folder.back() == L'\\') return folder.substr(0, folder.size() - 1);
+  return folder;
+}
+
+RootPlace SystemInspect(const std::wstring& place) {
+  RootPlace found;
+  const DWORD attributes = GetFileAttributesW(place.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    found.kind = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                     ? RootPlace::Nothing
+                     : RootPlace::Unknown;
+    return found;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    found.kind = RootPlace::Link;
+    return found;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    found.kind = RootPlace::File;
+    return found;
+  }
+  found.kind = RootPlace::Folder;
+  // The owner and DACL are read through a handle on the folder itself, so that
+  // a link put there meanwhile is not followed to someone else's descriptor.
+  ScopedFile folder(OpenHeld(place));
+  if (!folder.IsValid()) return found;
+  if (!IsPlainFolder(folder.Get(), place)) {
+    found.kind = RootPlace::Link;
+    return found;
+  }
+  ScopedLocal descriptor;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &raw) == ERROR_SUCCESS) {
+    descriptor.Reset(raw);
+    found.isPrivate = IsPrivateDescriptor(raw);
+  }
+  return found;
+}
+
+// Whether the system opens the link at the place as itself. Where a handle
+// opened that way does not show the reparse point, the system reaches only the
+// target, and a rename would move the target instead of the link.
+bool CanReachLinkItself(const std::wstring& place) {
+  ScopedFile link(CreateFileW(place.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return link.IsValid() && GetFileInformationByHandle(link.Get(), &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Renames what stands at the place to a new sibling name and returns that name;
+// empty when it could not be renamed (on Windows, for instance, a folder from
+// which a program is running).
+std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind) {
+  if (kind == RootPlace::Link && !CanReachLinkItself(place)) return std::wstring();
+  const std::wstring stem = place + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(GetTickCount()) + L"-";
+  for (int attempt = 0; attempt < kAsideNameAttempts; ++attempt) {
+    const std::wstring aside = stem + std::to_wstring(attempt);
+    // No copy: a link is renamed as itself, its target never touched.
+    if (MoveFileExW(place.c_str(), aside.c_str(), 0)) return aside;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+  }
+  return std::wstring();
+}
+
+// Deletes a folder tree it has just renamed aside, if what is there now is still
+// a private folder: held while its entries go, so it cannot be swapped.
+void RemoveSetAsideTree(const std::wstring& aside, const RootPlaceQuery& query) {
+  ScopedFile held(OpenHeld(aside));
+  if (!held.IsValid() || !IsPlainFolder(held.Get(), aside)) return;
+  const RootPlace now = query.inspect(aside);
+  if (DecideStaleRoot(now) != StaleRootAction::RemoveOurs) return;
+  if (!RemoveEntriesBelow(aside + L"\\")) return;
+  held.Reset();
+  RemoveDirectoryW(aside.c_str());
+}
+
+// Clears the root's place; false when what stands there cannot be renamed.
+bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query) {
+  const RootPlace found = query.inspect(place);
+  const StaleRootAction action = DecideStaleRoot(found);
+  if (action == StaleRootAction::Create) return true;
+  // Renamed first even when it is ours: a folder that cannot be renamed may hold
+  // a running installer, whose files must not be deleted from under it.
+  const std::wstring aside = RenameAside(place, found.kind);
+  if (aside.empty()) return false;
+  if (action == StaleRootAction::RemoveOurs) RemoveSetAsideTree(aside, query);
+  return true;
+}
+
 }  // namespace
 
 PrivateFolderSecurity::PrivateFolderSecurity() {
@@ -38,15 +188,13 @@ PrivateFolderSecurity::PrivateFolderSecurity() {
       !BuildNtSid(system_, sizeof system_, {SECURITY_LOCAL_SYSTEM_RID})) {
     return;
   }
-  if (!ReadTokenOwner()) return;
-
   if (!InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION)) return;
   if (!Allow(administrators_) || !Allow(system_)) return;
-  // An elevated administrator's token is usually owned by the Administrators
-  // group itself; one entry for it is enough.
-  if (!EqualSid(owner_, administrators_) && !EqualSid(owner_, system_) && !Allow(owner_)) return;
 
   if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
+  // Set explicitly: the default owner may be the user's own account, and an
+  // owner can always rewrite the DACL, that is let anyone in.
+  if (!SetSecurityDescriptorOwner(&descriptor_, administrators_, FALSE)) return;
   if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_), FALSE)) return;
   // Protected: nothing of the temporary folder's own entries is inherited, so
   // whoever may write there cannot write in here.
@@ -57,63 +205,142 @@ PrivateFolderSecurity::PrivateFolderSecurity() {
   ready_ = true;
 }
 
-bool PrivateFolderSecurity::ReadTokenOwner() {
-  ScopedHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
-  DWORD needed = 0;
-  if (!GetTokenInformation(token.Get(), TokenOwner, ownerInfo_, sizeof ownerInfo_, &needed)) {
-    return false;
-  }
-  owner_ = reinterpret_cast<TOKEN_OWNER*>(ownerInfo_)->Owner;
-  return owner_ != nullptr && IsValidSid(owner_);
-}
-
 bool PrivateFolderSecurity::Allow(PSID sid) {
   return AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl_), ACL_REVISION,
                                OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
                                sid) != FALSE;
 }
 
-std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder) {
-  if (std::wcscmp(tempFolder, windowsFolder) == 0) return std::wstring();
-  return tempFolder;
+bool IsPrivateDescriptor(PSECURITY_DESCRIPTOR descriptor) {
+  if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor)) return false;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !IsAdministratorsOrSystem(owner)) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+      !(control & SE_DACL_PROTECTED)) {
+    return false;
+  }
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  // A missing or null DACL lets everyone in.
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr) {
+    return false;
+  }
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, index, &ace)) return false;
+    if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    if (!IsAdministratorsOrSystem(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)) return false;
+  }
+  return true;
+}
+
+const RootPlaceQuery& SystemRootPlaceQuery() {
+  static const RootPlaceQuery query = {SystemInspect};
+  return query;
+}
+
+StaleRootAction DecideStaleRoot(const RootPlace& place) {
+  switch (place.kind) {
+    case RootPlace::Nothing:
+      return StaleRootAction::Create;
+    case RootPlace::Folder:
+      return place.isPrivate ? StaleRootAction::RemoveOurs : StaleRootAction::SetAside;
+    case RootPlace::Link:
+    case RootPlace::File:
+    case RootPlace::Unknown:
+      break;
+  }
+  // Never entered or deleted: a link's target, or whatever someone else put
+  // there, is not ours.
+  return StaleRootAction::SetAside;
+}
+
+bool IsAbsoluteFolder(const std::wstring& text) {
+  if (text.empty() || text.back() != L'\\') return false;
+  if (text.size() >= 3 && IsDriveLetter(text[0]) && text[1] == L':' && text[2] == L'\\') {
+    return true;
+  }
+  // "\\server\share\": something after the two leading backslashes.
+  return text.size() > 3 && text[0] == L'\\' && text[1] == L'\\' && text[2] != L'\\';
+}
+
+std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder,
+                                   const wchar_t* currentFolder) {
+  std::wstring base = tempFolder;
+  // The Windows folder itself is never a base.
+  if (std::wcscmp(tempFolder, windowsFolder) == 0) {
+    base = currentFolder;
+    if (!base.empty() && base.back() != L'\\') base += L'\\';
+  }
+  return IsAbsoluteFolder(base) ? base : std::wstring();
 }
 
 std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring& productCode) {
+  if (!IsAbsoluteFolder(base) || !IsPlainName(productCode)) return std::wstring();
   return base + productCode + L"\\";
 }
 
 std::wstring GetExtractionBase() {
-  wchar_t temp[kPathCapacity] = {};
-  wchar_t windows[kPathCapacity] = {};
+  wchar_t temp[kPathChars] = {};
+  wchar_t windows[kPathChars] = {};
+  wchar_t current[kPathChars] = {};
   // A length of 0 is a failure and one of the capacity or more a path that does
   // not fit; neither leaves a text we may use, whatever the buffer holds.
-  const DWORD tempLength = GetTempPathW(static_cast<DWORD>(kPathCapacity), temp);
-  if (tempLength == 0 || tempLength >= kPathCapacity) temp[0] = L'\0';
-  const DWORD windowsLength = GetWindowsDirectoryW(windows, static_cast<UINT>(kPathCapacity));
-  if (windowsLength == 0 || windowsLength >= kPathCapacity) windows[0] = L'\0';
-  return ComposeExtractionBase(temp, windows);
+  const DWORD tempLength = GetTempPathW(kPathChars, temp);
+  if (tempLength == 0 || tempLength >= kPathChars) return std::wstring();
+  const DWORD windowsLength = GetWindowsDirectoryW(windows, kPathChars);
+  if (windowsLength == 0 || windowsLength >= kPathChars) return std::wstring();
+  const DWORD currentLength = GetCurrentDirectoryW(kPathChars, current);
+  if (currentLength == 0 || currentLength >= kPathChars) current[0] = L'\0';
+  return ComposeExtractionBase(temp, windows, current);
 }
 
-std::wstring PrepareExtractionRoot(LANGID userLanguage) {
+bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
+  hold_.Reset();
+  path_.clear();
   const std::wstring root =
       ComposeExtractionRoot(GetExtractionBase(), LoadProgramString(kProductCodeId, userLanguage));
-  // Whatever an earlier run left behind is not ours to hand to the installer.
-  RemoveTree(root);
+  if (root.empty()) return false;
   PrivateFolderSecurity security;
-  if (security.Attributes() != nullptr) {
-    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-      // Only a folder this call created carries our descriptor; one that
-      // reappeared after the removal could hold files planted by someone else.
-      if (CreateDirectoryW(root.c_str(), security.Attributes())) return root;
-      if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-      RemoveTree(root);
+  if (security.Attributes() == nullptr) return false;
+  const std::wstring place = WithoutTrailingBackslash(root);
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    if (!ClearPlace(place, query)) return false;
+    // Only a folder this call created carries our descriptor; one that
+    // reappeared after the renaming could hold files planted by someone else.
+    if (CreateDirectoryW(root.c_str(), security.Attributes())) {
+      hold_.Reset(OpenHeld(place));
+      if (!hold_.IsValid() || !IsPlainFolder(hold_.Get(), place)) {
+        // Swapped before we could hold it: whatever is there now is not ours.
+        hold_.Reset();
+        return false;
+      }
+      path_ = root;
+      return true;
     }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  // Default security rather than no install at all, but still only in a folder
-  // this run created.
-  if (CreateDirectoryW(root.c_str(), nullptr)) return root;
-  return std::wstring();
+  return false;
+}
+
+void PreparedRoot::Remove() {
+  if (path_.empty()) return;
+  // The entries go while the root is held, so the path cannot lead elsewhere
+  // meanwhile; a folder held open cannot itself be removed, so the hold ends
+  // just before.
+  const std::wstring place = WithoutTrailingBackslash(path_);
+  const bool emptied = RemoveEntriesBelow(path_);
+  if (emptied) SetFileAttributesW(place.c_str(), FILE_ATTRIBUTE_NORMAL);
+  hold_.Reset();
+  if (emptied) RemoveDirectoryW(place.c_str());
+  path_.clear();
 }
 
 }  // namespace qnvpd

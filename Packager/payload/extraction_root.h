@@ -1,27 +1,42 @@
 // The working folder of a run: the product GUID under the user's temporary folder.
+//
+// The package runs elevated and writes and starts programs there, in a folder
+// whose parent others can write to. So nothing found at the root's place is
+// trusted or followed, the root is created private, and it is held open for the
+// whole run so that nobody can swap it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "scoped.h"
+
 namespace qnvpd {
 
-// The base folder from the two platform texts: the temporary folder as given, or
-// the empty string when it equals the Windows folder exactly.
-std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder);
+// True for "X:\..." and "\\server\share\..." texts that end in a backslash.
+bool IsAbsoluteFolder(const std::wstring& text);
+
+// The base folder from the three platform texts: the temporary folder as given,
+// or, when it equals the Windows folder exactly, the current folder with a
+// backslash added. Empty when the chosen text is not an absolute folder.
+std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* windowsFolder,
+                                   const wchar_t* currentFolder);
 
 // The ExtractionRoot from a base folder and the product GUID: base, GUID, "\".
-// No separator goes between the two, since a base that is not empty ends in one.
+// Empty unless the base is an absolute folder and the GUID a plain, non-empty
+// name: anything else could make the root the temporary folder itself or a
+// folder relative to wherever the package was started.
 std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring& productCode);
 
-// The base folder from GetTempPathW and GetWindowsDirectoryW (260-character
-// buffers); a query that fails or does not fit leaves an empty text.
+// The base folder from GetTempPathW, GetWindowsDirectoryW and
+// GetCurrentDirectoryW (260-character buffers); empty when a query fails or
+// does not fit.
 std::wstring GetExtractionBase();
 
-// The security the ExtractionRoot is created with: a protected DACL that grants
-// full access to Administrators, SYSTEM and the process token's owner (one entry
-// when the owner is one of the two), inherited by files and folders below.
+// The security the ExtractionRoot is created with: owned by the Administrators
+// group, and a protected DACL that grants full access to Administrators and
+// SYSTEM only, inherited by files and folders below.
 class PrivateFolderSecurity {
  public:
   PrivateFolderSecurity();
@@ -32,30 +47,74 @@ class PrivateFolderSecurity {
   SECURITY_ATTRIBUTES* Attributes() { return ready_ ? &attributes_ : nullptr; }
 
  private:
-  bool ReadTokenOwner();
   bool Allow(PSID sid);
 
-  // Room for three allowed entries of the largest SID, and the ACL header.
+  // Room for two allowed entries of the largest SID, and the ACL header.
   static constexpr DWORD kAclBytes =
-      sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE);
+      sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE);
 
   alignas(DWORD) BYTE administrators_[SECURITY_MAX_SID_SIZE] = {};
   alignas(DWORD) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
-  alignas(DWORD) BYTE ownerInfo_[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
-  PSID owner_ = nullptr;
   alignas(DWORD) BYTE acl_[kAclBytes] = {};
   SECURITY_DESCRIPTOR descriptor_ = {};
   SECURITY_ATTRIBUTES attributes_ = {};
   bool ready_ = false;
 };
 
-// Composes the ExtractionRoot (base, the product GUID in the string-table
-// language of userLanguage, "\"), removes whatever an earlier run left there
-// and creates the folder afresh, readable and writable only by Administrators,
-// SYSTEM and the token's owner (falling back to default security if that cannot
-// be done). Returns the root, which ends in a backslash, or an empty text when
-// no folder of this run's own could be created there (for instance one keeps
-// reappearing): nothing may be written then.
-std::wstring PrepareExtractionRoot(LANGID userLanguage);
+// Whether a descriptor keeps everyone but administrators out: owned by
+// Administrators or SYSTEM (an owner can always rewrite the DACL), with a
+// protected DACL of allowed entries for those two only.
+bool IsPrivateDescriptor(PSECURITY_DESCRIPTOR descriptor);
+
+// What stands at a path, found without following it.
+struct RootPlace {
+  enum Kind { Nothing, Link, File, Folder, Unknown };
+  Kind kind = Nothing;
+  bool isPrivate = false;  // a Folder whose descriptor IsPrivateDescriptor accepts
+};
+
+// How a place is looked at; a seam so tests can present what the file system
+// under test cannot (links on Windows, stored descriptors).
+struct RootPlaceQuery {
+  RootPlace (*inspect)(const std::wstring& place);  // place: no trailing backslash
+};
+const RootPlaceQuery& SystemRootPlaceQuery();
+
+enum class StaleRootAction {
+  Create,     // nothing there: create the root
+  RemoveOurs, // only administrators could have written it: rename it aside, then delete it
+  SetAside,   // a link, a file, someone else's folder: rename it aside and leave it
+};
+StaleRootAction DecideStaleRoot(const RootPlace& place);
+
+// The ExtractionRoot of this run, held open (without FILE_SHARE_DELETE) from its
+// creation until it is removed, so that it cannot be renamed or replaced
+// meanwhile. Going out of scope ends the hold and leaves the tree in place.
+class PreparedRoot {
+ public:
+  PreparedRoot() = default;
+  PreparedRoot(const PreparedRoot&) = delete;
+  PreparedRoot& operator=(const PreparedRoot&) = delete;
+
+  // Composes the root (the product GUID read in the string-table language of
+  // userLanguage), renames aside whatever stands at its place (deleting it
+  // only when it is a folder no one but administrators could have written to),
+  // creates it afresh with PrivateFolderSecurity and holds it. False, with
+  // nothing written and nothing deleted, when the temporary folder is unusable,
+  // the root would not be <absolute base><GUID>\, what stands there cannot be
+  // renamed, or no private folder of this run's own could be created.
+  bool Prepare(LANGID userLanguage, const RootPlaceQuery& query = SystemRootPlaceQuery());
+
+  // The root, ending in a backslash; empty when not prepared.
+  const std::wstring& Path() const { return path_; }
+
+  // Deletes everything below the root while still holding it, then ends the
+  // hold and removes the root itself. What cannot be deleted stays.
+  void Remove();
+
+ private:
+  std::wstring path_;
+  ScopedFile hold_;
+};
 
 }  // namespace qnvpd

@@ -5,6 +5,8 @@
 #include <aclapi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 #include "test_support.h"
@@ -12,95 +14,216 @@
 namespace qnvpd {
 namespace {
 
+constexpr LANGID kEnglish = 1033;
+
 using qnvpd_test::Exists;
 using qnvpd_test::FolderExists;
+using qnvpd_test::Narrow;
 using qnvpd_test::ScopedEnvironment;
 using qnvpd_test::ScratchFolder;
 using qnvpd_test::WriteFileBytes;
 
 constexpr const wchar_t kGuid[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
 
-TEST(ExtractionBase, TheTemporaryFolderUnlessItIsExactlyTheWindowsFolder) {
-  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows", L"C:\\windows"), L"");
-  // Only an exact match counts: a trailing backslash or letter case differs.
-  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows\\", L"C:\\windows"), L"C:\\windows\\");
-  EXPECT_EQ(ComposeExtractionBase(L"C:\\WINDOWS", L"C:\\windows"), L"C:\\WINDOWS");
-  EXPECT_EQ(ComposeExtractionBase(L"C:\\Temp\\", L"C:\\windows"), L"C:\\Temp\\");
-  // A failed temporary-folder query leaves an empty text, used as it is.
-  EXPECT_EQ(ComposeExtractionBase(L"", L"C:\\windows"), L"");
-}
-
-TEST(ExtractionBase, RootIsBaseGuidAndOneBackslash) {
-  EXPECT_EQ(ComposeExtractionRoot(L"C:\\Temp\\", kGuid),
-            L"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\");
-  // An empty base makes a folder in the current directory.
-  EXPECT_EQ(ComposeExtractionRoot(L"", kGuid), L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\");
-}
-
-TEST(ExtractionBase, FollowsTheTemporaryFolderAndRefusesOneTooLong) {
-  ScratchFolder scratch;
-  {
-    ScopedEnvironment tmp(L"TMP", scratch / L"work");
-    EXPECT_EQ(GetExtractionBase(), scratch / L"work\\");
-  }
-  {
-    // 259 characters and more do not fit the 260-character buffer.
-    ScopedEnvironment tmp(L"TMP", L"C:\\" + std::wstring(270, L'x'));
-    EXPECT_EQ(GetExtractionBase(), L"");
-  }
-}
-
-// PrepareExtractionRoot with the temporary folder pointed at a scratch folder.
-class PrepareRoot : public ::testing::Test {
- protected:
-  PrepareRoot() : tmp_(L"TMP", scratch_.Path()), expected_(scratch_ / kGuid + L"\\") {}
-  ScratchFolder scratch_;
-  ScopedEnvironment tmp_;
-  std::wstring expected_;
-};
-
-TEST_F(PrepareRoot, CreatesTheSameRootOnEveryRun) {
-  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(FolderExists(expected_));
-  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(FolderExists(expected_));
-}
-
-// Something at the root's place that cannot be cleared away (here a file of
-// that name): no root of this run's own, so nothing may be written anywhere.
-TEST_F(PrepareRoot, RefusesAPlaceItCouldNotCreateItself) {
-  const std::wstring blocker = expected_.substr(0, expected_.size() - 1);
-  HANDLE file = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_READONLY, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  CloseHandle(file);
-  EXPECT_EQ(L"", PrepareExtractionRoot(1033));
-  SetFileAttributesW(blocker.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(blocker.c_str());
-  EXPECT_EQ(expected_, PrepareExtractionRoot(1033));
-}
-
-TEST_F(PrepareRoot, ClearsWhatAnEarlierRunOrSomeoneElseLeft) {
-  CreateDirectoryW(expected_.c_str(), nullptr);
-  CreateDirectoryW((expected_ + L"qnusb").c_str(), nullptr);
-  WriteFileBytes(expected_ + L"setup.exe", "planted");
-  WriteFileBytes(expected_ + L"qnusb\\stale.dll", "stale");
-  WriteFileBytes(expected_ + L"locked.txt", "read-only");
-  SetFileAttributesW((expected_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-
-  EXPECT_EQ(PrepareExtractionRoot(1033), expected_);
-  EXPECT_TRUE(FolderExists(expected_));
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((expected_ + L"*").c_str(), &entry);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+// Names of the entries of a folder, "." and ".." left out.
+std::vector<std::wstring> EntryNames(const std::wstring& folder) {
   std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
   do {
     if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) {
       names.push_back(entry.cFileName);
     }
   } while (FindNextFileW(find, &entry));
   FindClose(find);
-  EXPECT_TRUE(names.empty()) << "first leftover: " << qnvpd_test::Narrow(names.front());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ExtractionBase, TheTemporaryFolderOrTheCurrentOneAndAlwaysAbsolute) {
+  // Only an exact match with the Windows folder counts: a trailing backslash or
+  // letter case differs.
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows\\", L"C:\\windows", L"D:\\cwd"), L"C:\\windows\\");
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\WINDOWS", L"C:\\windows", L"D:\\cwd"), L"");
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\Temp\\", L"C:\\windows", L"D:\\cwd"), L"C:\\Temp\\");
+  EXPECT_EQ(ComposeExtractionBase(L"\\\\srv\\share\\t\\", L"C:\\windows", L""),
+            L"\\\\srv\\share\\t\\");
+  // The Windows folder itself: the current folder, made a folder text.
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows", L"C:\\windows", L"D:\\cwd"), L"D:\\cwd\\");
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows", L"C:\\windows", L"D:\\"), L"D:\\");
+  // Nothing relative or empty is ever a base.
+  EXPECT_EQ(ComposeExtractionBase(L"C:\\windows", L"C:\\windows", L""), L"");
+  EXPECT_EQ(ComposeExtractionBase(L"", L"C:\\windows", L"D:\\cwd"), L"");
+  EXPECT_EQ(ComposeExtractionBase(L"temp\\", L"C:\\windows", L"D:\\cwd"), L"");
+  EXPECT_EQ(ComposeExtractionBase(L"C:temp\\", L"C:\\windows", L"D:\\cwd"), L"");
+  EXPECT_EQ(ComposeExtractionBase(L"\\temp\\", L"C:\\windows", L"D:\\cwd"), L"");
+}
+
+TEST(ExtractionBase, RootIsAbsoluteBaseGuidAndOneBackslashOrNothing) {
+  EXPECT_EQ(ComposeExtractionRoot(L"C:\\Temp\\", kGuid),
+            L"C:\\Temp\\{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}\\");
+  EXPECT_EQ(ComposeExtractionRoot(L"", kGuid), L"") << "never relative to the current folder";
+  EXPECT_EQ(ComposeExtractionRoot(L"C:\\Temp", kGuid), L"");
+  // An empty or odd product code would make the root the temporary folder or
+  // somewhere else entirely.
+  for (const wchar_t* code : {L"", L".", L"..", L"..\\x", L"a/b", L"C:x"}) {
+    EXPECT_EQ(ComposeExtractionRoot(L"C:\\Temp\\", code), L"") << Narrow(code);
+  }
+}
+
+TEST(ExtractionBase, FollowsTheTemporaryFolderAndRefusesOneThatDoesNotFit) {
+  ScratchFolder scratch;
+  {
+    ScopedEnvironment tmp(L"TMP", scratch / L"work");
+    EXPECT_EQ(GetExtractionBase(), scratch / L"work\\");
+  }
+  for (size_t length : {260u, 300u}) {
+    ScopedEnvironment tmp(L"TMP", L"C:\\" + std::wstring(length - 3, L'x'));
+    EXPECT_EQ(GetExtractionBase(), L"") << length;
+  }
+}
+
+TEST(StaleRoot, OnlyAFolderNobodyButAdministratorsCouldWriteIsDeleted) {
+  struct {
+    RootPlace::Kind kind;
+    bool isPrivate;
+    StaleRootAction action;
+  } cases[] = {
+      {RootPlace::Nothing, false, StaleRootAction::Create},
+      {RootPlace::Folder, true, StaleRootAction::RemoveOurs},
+      {RootPlace::Folder, false, StaleRootAction::SetAside},
+      // A link is never entered, whatever its target's descriptor says.
+      {RootPlace::Link, true, StaleRootAction::SetAside},
+      {RootPlace::Link, false, StaleRootAction::SetAside},
+      {RootPlace::File, false, StaleRootAction::SetAside},
+      {RootPlace::Unknown, false, StaleRootAction::SetAside},
+  };
+  for (const auto& c : cases) {
+    RootPlace place;
+    place.kind = c.kind;
+    place.isPrivate = c.isPrivate;
+    EXPECT_EQ(DecideStaleRoot(place), c.action) << c.kind << "/" << c.isPrivate;
+  }
+}
+
+// PreparedRoot with the temporary folder pointed at a scratch folder.
+class PrepareRoot : public ::testing::Test {
+ protected:
+  PrepareRoot()
+      : tmp_(L"TMP", scratch_.Path()),
+        place_(scratch_ / kGuid),
+        expected_(place_ + L"\\") {}
+
+  // The sibling names something was set aside under.
+  std::vector<std::wstring> SetAside() const {
+    std::vector<std::wstring> aside;
+    for (const std::wstring& name : EntryNames(scratch_.Path())) {
+      if (name != kGuid) aside.push_back(scratch_ / name);
+    }
+    return aside;
+  }
+
+  void PlantStaleRoot() {
+    ASSERT_TRUE(CreateDirectoryW(place_.c_str(), nullptr));
+    CreateDirectoryW((expected_ + L".hidden").c_str(), nullptr);
+    WriteFileBytes(expected_ + L".keep", "");
+    WriteFileBytes(expected_ + L"setup.exe", "planted");
+    WriteFileBytes(expected_ + L".hidden\\version.dll", "planted");
+    SetFileAttributesW((expected_ + L"setup.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+
+  ScratchFolder scratch_;
+  ScopedEnvironment tmp_;
+  std::wstring place_;
+  std::wstring expected_;
+};
+
+TEST_F(PrepareRoot, CreatesHoldsAndRemovesTheSameRootOnEveryRun) {
+  for (int run = 0; run < 2; ++run) {
+    PreparedRoot root;
+    ASSERT_TRUE(root.Prepare(kEnglish));
+    EXPECT_EQ(root.Path(), expected_);
+    EXPECT_TRUE(FolderExists(expected_));
+    // Held: nobody can rename the root or put something else in its place.
+    EXPECT_FALSE(MoveFileW(place_.c_str(), (scratch_ / L"moved").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CreateDirectoryW((expected_ + L"sub").c_str(), nullptr);
+    WriteFileBytes(expected_ + L"sub\\.dotted", "x");
+    root.Remove();
+    EXPECT_FALSE(Exists(place_));
+    EXPECT_EQ(root.Path(), L"");
+  }
+  EXPECT_TRUE(SetAside().empty());
+}
+
+// Where no descriptor is stored every stale root counts as someone else's: it
+// is set aside untouched, dot-named entries included, and the new root is empty.
+TEST_F(PrepareRoot, SetsAsideWhatAnEarlierRunOrSomeoneElseLeft) {
+  PlantStaleRoot();
+  PreparedRoot root;
+  ASSERT_TRUE(root.Prepare(kEnglish));
+  EXPECT_TRUE(EntryNames(expected_).empty());
+  const std::vector<std::wstring> aside = SetAside();
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(EntryNames(aside[0]),
+            (std::vector<std::wstring>{L".hidden", L".keep", L"setup.exe"}));
+  EXPECT_TRUE(Exists(aside[0] + L"\\.hidden\\version.dll"));
+
+  // A file at the root's place goes aside the same way.
+  root.Remove();
+  WriteFileBytes(place_, "not a folder");
+  ASSERT_TRUE(root.Prepare(kEnglish));
+  EXPECT_TRUE(FolderExists(expected_));
+  EXPECT_EQ(SetAside().size(), 2u);
+}
+
+RootPlace ReportPrivateFolder(const std::wstring& place) {
+  RootPlace found = SystemRootPlaceQuery().inspect(place);
+  if (found.kind == RootPlace::Folder) found.isPrivate = true;
+  return found;
+}
+RootPlace ReportLink(const std::wstring& place) {
+  RootPlace found = SystemRootPlaceQuery().inspect(place);
+  if (found.kind != RootPlace::Nothing) found.kind = RootPlace::Link;
+  return found;
+}
+
+// Where the descriptor shows that only administrators could have written the
+// stale root, it is deleted, after being renamed aside.
+TEST_F(PrepareRoot, DeletesAStaleRootOnlyAdministratorsCouldWrite) {
+  PlantStaleRoot();
+  PreparedRoot root;
+  ASSERT_TRUE(root.Prepare(kEnglish, RootPlaceQuery{ReportPrivateFolder}));
+  EXPECT_TRUE(EntryNames(expected_).empty());
+  EXPECT_TRUE(SetAside().empty()) << Narrow(SetAside().front());
+}
+
+// A link is renamed only as itself. Where the system cannot open it as itself
+// (as here, where the seam calls a real folder a link), a rename would move its
+// target: the run refuses instead, and nothing behind it is touched.
+TEST_F(PrepareRoot, LeavesALinkItCannotRenameAsItselfAlone) {
+  PlantStaleRoot();
+  PreparedRoot root;
+  EXPECT_FALSE(root.Prepare(kEnglish, RootPlaceQuery{ReportLink}));
+  EXPECT_EQ(EntryNames(expected_).size(), 3u);
+  EXPECT_TRUE(SetAside().empty());
+}
+
+// What cannot be renamed (on Windows, a folder a program is running from) ends
+// the preparation with nothing deleted.
+TEST_F(PrepareRoot, RefusesAPlaceItCannotRenameAndDeletesNothing) {
+  PlantStaleRoot();
+  HANDLE running = CreateFileW(place_.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(running, INVALID_HANDLE_VALUE);
+  PreparedRoot root;
+  EXPECT_FALSE(root.Prepare(kEnglish, RootPlaceQuery{ReportPrivateFolder}));
+  EXPECT_EQ(root.Path(), L"");
+  CloseHandle(running);
+  EXPECT_EQ(EntryNames(expected_).size(), 3u);
+  EXPECT_TRUE(SetAside().empty());
 }
 
 // The DACL of a descriptor: whether it is protected, and its entries.
@@ -167,36 +290,13 @@ std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
   return sid;
 }
 
-std::vector<BYTE> TokenOwnerSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  std::vector<BYTE> info(sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE);
-  DWORD needed = 0;
-  const BOOL read =
-      GetTokenInformation(token, TokenOwner, info.data(), static_cast<DWORD>(info.size()), &needed);
-  CloseHandle(token);
-  if (!read) return {};
-  auto* owner = static_cast<BYTE*>(reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner);
-  return std::vector<BYTE>(owner, owner + GetLengthSid(owner));
-}
-
-// Protected, inheritable full access for exactly Administrators, SYSTEM and
-// the token's owner.
+// Protected, inheritable full access for exactly Administrators and SYSTEM.
 void ExpectPrivate(const DaclSummary& dacl) {
-  const std::vector<BYTE> administrators = WellKnownSid(WinBuiltinAdministratorsSid);
-  const std::vector<BYTE> system = WellKnownSid(WinLocalSystemSid);
-  const std::vector<BYTE> owner = TokenOwnerSid();
-  ASSERT_FALSE(owner.empty());
-  const bool ownerIsExtra = !EqualSid(const_cast<BYTE*>(owner.data()),
-                                      const_cast<BYTE*>(administrators.data())) &&
-                            !EqualSid(const_cast<BYTE*>(owner.data()),
-                                      const_cast<BYTE*>(system.data()));
   EXPECT_TRUE(dacl.isProtected);
-  ASSERT_EQ(dacl.aces.size(), ownerIsExtra ? 3u : 2u);
+  ASSERT_EQ(dacl.aces.size(), 2u);
   ASSERT_EQ(dacl.sids.size(), dacl.aces.size()) << "only allowed entries expected";
-  EXPECT_TRUE(dacl.Grants(administrators));
-  EXPECT_TRUE(dacl.Grants(system));
-  EXPECT_TRUE(dacl.Grants(owner));
+  EXPECT_TRUE(dacl.Grants(WellKnownSid(WinBuiltinAdministratorsSid)));
+  EXPECT_TRUE(dacl.Grants(WellKnownSid(WinLocalSystemSid)));
   for (size_t i = 0; i < dacl.aces.size(); ++i) {
     EXPECT_EQ(dacl.aces[i].AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
@@ -204,13 +304,72 @@ void ExpectPrivate(const DaclSummary& dacl) {
   }
 }
 
-TEST(PrivateFolderSecurityTest, DescriptorGrantsOnlyTheThreeAndIsProtected) {
+bool OwnedBy(PSECURITY_DESCRIPTOR descriptor, WELL_KNOWN_SID_TYPE type) {
+  PSID owner = nullptr;
+  BOOL defaulted = TRUE;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) {
+    return false;
+  }
+  std::vector<BYTE> expected = WellKnownSid(type);
+  return !defaulted && EqualSid(owner, expected.data());
+}
+
+TEST(PrivateFolderSecurityTest, OwnedByAdministratorsAndGrantsOnlyThemAndSystem) {
   PrivateFolderSecurity security;
   ASSERT_NE(security.Attributes(), nullptr);
   EXPECT_EQ(security.Attributes()->nLength, sizeof(SECURITY_ATTRIBUTES));
   EXPECT_FALSE(security.Attributes()->bInheritHandle);
-  ASSERT_TRUE(IsValidSecurityDescriptor(security.Attributes()->lpSecurityDescriptor));
-  ExpectPrivate(DaclSummary(security.Attributes()->lpSecurityDescriptor));
+  PSECURITY_DESCRIPTOR descriptor = security.Attributes()->lpSecurityDescriptor;
+  ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
+  EXPECT_TRUE(OwnedBy(descriptor, WinBuiltinAdministratorsSid));
+  ExpectPrivate(DaclSummary(descriptor));
+  EXPECT_TRUE(IsPrivateDescriptor(descriptor));
+}
+
+// A descriptor built for the test: owner, protection and allowed entries.
+class TestDescriptor {
+ public:
+  TestDescriptor(WELL_KNOWN_SID_TYPE owner, bool isProtected,
+                 std::initializer_list<WELL_KNOWN_SID_TYPE> allowed, bool withDacl = true)
+      : owner_(WellKnownSid(owner)) {
+    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor_, owner_.data(), FALSE);
+    InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION);
+    for (WELL_KNOWN_SID_TYPE type : allowed) {
+      sids_.push_back(WellKnownSid(type));
+      AddAccessAllowedAce(reinterpret_cast<PACL>(acl_), ACL_REVISION, FILE_ALL_ACCESS,
+                          sids_.back().data());
+    }
+    SetSecurityDescriptorDacl(&descriptor_, TRUE,
+                              withDacl ? reinterpret_cast<PACL>(acl_) : nullptr, FALSE);
+    if (isProtected) SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
+  PSECURITY_DESCRIPTOR Get() { return &descriptor_; }
+
+ private:
+  std::vector<BYTE> owner_;
+  std::vector<std::vector<BYTE>> sids_;
+  alignas(DWORD) BYTE acl_[512] = {};
+  SECURITY_DESCRIPTOR descriptor_;
+};
+
+TEST(PrivateFolderSecurityTest, OnlyAdministratorsOwnedProtectedAndClosedCountsAsPrivate) {
+  const auto admins = WinBuiltinAdministratorsSid;
+  const auto system = WinLocalSystemSid;
+  EXPECT_TRUE(IsPrivateDescriptor(TestDescriptor(admins, true, {admins, system}).Get()));
+  EXPECT_TRUE(IsPrivateDescriptor(TestDescriptor(system, true, {system}).Get()));
+  // An owner who is not an administrator can rewrite the DACL.
+  EXPECT_FALSE(IsPrivateDescriptor(TestDescriptor(WinBuiltinUsersSid, true, {admins}).Get()));
+  EXPECT_FALSE(IsPrivateDescriptor(TestDescriptor(WinWorldSid, true, {admins}).Get()));
+  // Unprotected, it inherits whatever the temporary folder grants.
+  EXPECT_FALSE(IsPrivateDescriptor(TestDescriptor(admins, false, {admins, system}).Get()));
+  EXPECT_FALSE(
+      IsPrivateDescriptor(TestDescriptor(admins, true, {admins, WinBuiltinUsersSid}).Get()));
+  EXPECT_FALSE(
+      IsPrivateDescriptor(TestDescriptor(admins, true, {admins, WinCreatorOwnerSid}).Get()));
+  // A null DACL grants everyone everything.
+  EXPECT_FALSE(IsPrivateDescriptor(TestDescriptor(admins, true, {}, false).Get()));
+  EXPECT_FALSE(IsPrivateDescriptor(nullptr));
 }
 
 // Whether the file system under test keeps the descriptor a folder is created
@@ -239,7 +398,9 @@ bool FileSystemKeepsDescriptors(const std::wstring& scratch) {
 }
 
 TEST_F(PrepareRoot, RootAndWhatIsWrittenInItCarryThePrivateDescriptor) {
-  const std::wstring root = PrepareExtractionRoot(1033);
+  PreparedRoot prepared;
+  ASSERT_TRUE(prepared.Prepare(kEnglish));
+  const std::wstring root = prepared.Path();
   WriteFileBytes(root + L"payload.bin", "x");
   StoredDescriptor stored(root);
   ASSERT_EQ(stored.Error(), static_cast<DWORD>(ERROR_SUCCESS));

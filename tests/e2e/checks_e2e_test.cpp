@@ -72,18 +72,6 @@ TEST_F(ChecksE2eTest, Windows2000IsRefusedWithoutTheKmSwitch) {
   EXPECT_TRUE(NothingExtracted());
 }
 
-// Linux path of a Windows path, through Wine's own mapping; empty outside Wine.
-std::string UnixPath(const std::wstring& path) {
-  using ToUnix = char*(__cdecl*)(const wchar_t*);
-  FARPROC proc = GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name");
-  if (proc == nullptr) return std::string();
-  char* unix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(proc))(path.c_str());
-  if (unix == nullptr) return std::string();
-  std::string result = unix;
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
-
 struct BoxSearch {
   std::vector<HWND> boxes;
 };

@@ -40,6 +40,21 @@ std::wstring RelativePath(const CarriedFile& file) {
   return (folder.empty() ? L"" : folder + L"\\") + Widen(file.name);
 }
 
+// Names in a folder, "." and ".." left out, sorted.
+std::vector<std::wstring> EntryNames(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 class InstallE2eTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -216,18 +231,128 @@ TEST_F(InstallE2eTest, DamagedPackageStartsNothingAndLeavesNothing) {
   }
 }
 
-TEST_F(InstallE2eTest, StaleRootIsClearedBeforeTheInstallerSeesIt) {
+// Anyone may leave things in the root's place, dot-named ones included: the
+// installer sees exactly the payload, and what was there is set aside untouched.
+TEST_F(InstallE2eTest, StaleRootNeverReachesTheInstaller) {
   CreateDirectoryW(root_.c_str(), nullptr);
   CreateDirectoryW((root_ + L"qnusb").c_str(), nullptr);
-  WriteFileBytes(root_ + L"planted.dll", "MZ not ours");
+  CreateDirectoryW((root_ + L".cache").c_str(), nullptr);
+  WriteFileBytes(root_ + L".keep", "");
+  WriteFileBytes(root_ + L"version.dll", "MZ not ours");
+  WriteFileBytes(root_ + L".cache\\old.txt", "left over");
   WriteFileBytes(root_ + L"qnusb\\old.txt", "left over");
-  SetFileAttributesW((root_ + L"planted.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW((root_ + L"version.dll").c_str(), FILE_ATTRIBUTE_READONLY);
   ASSERT_EQ(0u, Run(L"-u1").exitCode);
+
+  std::vector<std::string> seen;
   for (const std::string& line : ReportValues(Report(), "setup.file")) {
-    EXPECT_EQ(std::string::npos, line.find("planted.dll"));
-    EXPECT_EQ(std::string::npos, line.find("old.txt"));
+    seen.push_back(line.substr(0, line.find('|')));
   }
+  std::vector<std::string> expected = {"PORTS.dat"};
+  for (const CarriedFile& file : kCarried) expected.push_back(Narrow(RelativePath(file)));
+  std::sort(seen.begin(), seen.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, seen);
   EXPECT_FALSE(FolderExists(root_));
+
+  // Without a stored descriptor nothing shows it was only ever ours: set aside.
+  const std::vector<std::wstring> temp = EntryNames(temp_);
+  ASSERT_EQ(1u, temp.size());
+  EXPECT_EQ(0u, temp[0].find(std::wstring(kProductCode) + L"."));
+  EXPECT_EQ((std::vector<std::wstring>{L".cache", L".keep", L"qnusb", L"version.dll"}),
+            EntryNames(temp_ + L"\\" + temp[0]));
+}
+
+// Wine reports a Linux link as a reparse point, as Windows does a junction, but
+// cannot open it as itself: a rename would move its target. The run refuses
+// then, and nothing behind the link is entered, deleted or moved.
+TEST_F(InstallE2eTest, LinkAtTheRootIsNeverFollowed) {
+  const std::wstring target = own_ + L"\\target";
+  CreateDirectoryW(target.c_str(), nullptr);
+  CreateDirectoryW((target + L"\\sub").c_str(), nullptr);
+  CreateDirectoryW((target + L"\\empty").c_str(), nullptr);
+  WriteFileBytes(target + L"\\readonly.txt", "keep me");
+  WriteFileBytes(target + L"\\sub\\inner.txt", "keep me too");
+  SetFileAttributesW((target + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::wstring link = root_.substr(0, root_.size() - 1);
+  // Removed as a link from the Linux side whatever happens, so no later clean-up
+  // (Wine's deletes follow links) ever reaches through it.
+  struct Unlink {
+    std::string path;
+    ~Unlink() { RunLinuxShell("rm -f \"$1\"", {path}); }
+  } unlink{UnixPath(link)};
+  ASSERT_TRUE(RunLinuxShell("ln -s \"$1\" \"$2\"", {UnixPath(target), unlink.path}));
+  ASSERT_NE(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+  for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
+    EXPECT_EQ(1001u, Run(arguments).exitCode) << Narrow(arguments);
+  }
+  auto report = Report();
+  EXPECT_TRUE(ReportValues(report, "setup").empty()) << "nothing was started";
+  EXPECT_TRUE(ReportValues(report, "kpesetup").empty()) << "nothing was started";
+
+  EXPECT_EQ((std::vector<std::wstring>{L"empty", L"readonly.txt", L"sub"}), EntryNames(target));
+  EXPECT_EQ("keep me", ReadFileBytes(target + L"\\readonly.txt"));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
+            GetFileAttributesW((target + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ("keep me too", ReadFileBytes(target + L"\\sub\\inner.txt"));
+  EXPECT_EQ(1u, EntryNames(temp_).size()) << "only the link, where it was";
+
+  ASSERT_TRUE(RunLinuxShell("rm \"$1\"", {unlink.path}));
+  EXPECT_EQ(0u, Run(L"-s1").exitCode) << "a fresh root once the link is gone";
+}
+
+// The root is held open without FILE_SHARE_DELETE while the installer runs, so
+// nobody can move it away and put another setup.exe in its place.
+TEST_F(InstallE2eTest, RootCannotBeRenamedWhileTheInstallerRuns) {
+  const std::wstring release = own_ + L"\\release";
+  env_[L"QNVPD_STANDIN_HOLD"] = release;
+  RunOptions options;
+  options.arguments = L"-s1";
+  options.tempFolder = temp_;
+  options.env = env_;
+  HANDLE package = StartProgram(PackagePath(), options);
+  ASSERT_NE(nullptr, package);
+  for (int waited = 0; waited < 30000 && ReportValues(Report(), "setup").empty(); waited += 50) {
+    Sleep(50);
+  }
+  EXPECT_EQ(1u, ReportValues(Report(), "setup").size()) << "the installer did not start";
+
+  const std::wstring place = root_.substr(0, root_.size() - 1);
+  EXPECT_FALSE(MoveFileW(place.c_str(), (own_ + L"\\moved").c_str()));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+
+  WriteFileBytes(release, "");
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
+  DWORD exitCode = 0xFFFFFFFF;
+  GetExitCodeProcess(package, &exitCode);
+  CloseHandle(package);
+  EXPECT_EQ(0u, exitCode);
+  EXPECT_FALSE(FolderExists(root_));
+  EXPECT_FALSE(FolderExists(own_ + L"\\moved"));
+}
+
+// A temporary folder that does not fit the query's buffer gives no base at all:
+// nothing is written, neither there nor in the current folder, nothing starts.
+TEST_F(InstallE2eTest, TemporaryFolderThatDoesNotFitEndsTheRunBeforeWriting) {
+  const std::wstring current = own_ + L"\\current";
+  CreateDirectoryW(current.c_str(), nullptr);
+  for (size_t length : {260u, 300u}) {
+    std::wstring temp = own_ + L"\\";
+    temp += std::wstring(length - temp.size(), L'x');
+    CreateDirectoryW(temp.c_str(), nullptr);
+    RunOptions options;
+    options.arguments = L"-s1";
+    options.tempFolder = temp;
+    options.currentFolder = current;
+    options.env = env_;
+    EXPECT_EQ(1001u, RunPackage(options).exitCode) << length;
+    EXPECT_TRUE(EntryNames(temp).empty()) << length;
+    EXPECT_TRUE(EntryNames(current).empty()) << length;
+    RemoveDirectoryW(temp.c_str());
+  }
+  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
+  EXPECT_TRUE(EntryNames(temp_).empty());
 }
 
 TEST_F(InstallE2eTest, TemporaryFolderWithBlanksStartsExactlyTheInstaller) {
@@ -242,6 +367,11 @@ TEST_F(InstallE2eTest, TemporaryFolderWithBlanksStartsExactlyTheInstaller) {
   ASSERT_EQ(1u, ReportValues(report, "setup").size());
   EXPECT_EQ(0u, ReportValues(report, "setup.commandline")[0].find("\"" + Narrow(root_) +
                                                                    "setup.exe\" /clone_wait"));
+
+  // The whole path is checked before the start, not only up to an ".exe ".
+  UseTempFolder(own_ + L"\\a.exe b");
+  EXPECT_EQ(0u, Run(L"-s1").exitCode);
+  EXPECT_EQ(2u, ReportValues(Report(), "setup").size());
 }
 
 // The installer gets the package's whole command line; one that cannot fit the

@@ -110,8 +110,10 @@ HANDLE StartProgram(const std::wstring& program, const RunOptions& options) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
+  const wchar_t* currentFolder =
+      options.currentFolder.empty() ? nullptr : options.currentFolder.c_str();
   if (!CreateProcessW(program.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &si, &pi)) {
+                      CREATE_UNICODE_ENVIRONMENT, env.data(), currentFolder, &si, &pi)) {
     return nullptr;
   }
   CloseHandle(pi.hThread);
@@ -267,5 +269,43 @@ std::vector<std::string> ReportValues(const std::multimap<std::string, std::stri
   return values;
 }
 
+
+std::string UnixPath(const std::wstring& path) {
+  using ToUnix = char*(__cdecl*)(const wchar_t*);
+  FARPROC proc = GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name");
+  if (proc == nullptr) return std::string();
+  char* unix = reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(proc))(path.c_str());
+  if (unix == nullptr) return std::string();
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+bool RunLinuxShell(const std::string& script, const std::vector<std::string>& arguments) {
+  static int serial = 0;
+  const std::wstring exitFile =
+      ScratchDir() + L"\\linux-exit-" + std::to_wstring(++serial) + L".txt";
+  DeleteFileW(exitFile.c_str());
+  const std::string exitUnix = UnixPath(exitFile);
+  if (exitUnix.empty()) return false;
+  // sh -c "<script>; echo $? > \"$0\"" <exit file> <arguments>...
+  std::string quoted;
+  for (char c : script + "; echo $? > \"$0\"") {
+    if (c == '"') quoted += '\\';
+    quoted += c;
+  }
+  std::wstring command = L"sh -c \"" + Widen(quoted) + L"\" \"" + Widen(exitUnix) + L"\"";
+  for (const std::string& argument : arguments) command += L" \"" + Widen(argument) + L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    return false;
+  }
+  for (DWORD waited = 0; waited < 30000 && !FileExists(exitFile); waited += 20) Sleep(20);
+  Sleep(50);  // the shell may still be writing the code
+  return ReadFileBytes(exitFile) == "0\n";
+}
 
 }  // namespace qnvpd_test

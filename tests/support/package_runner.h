@@ -24,6 +24,7 @@ struct RunOptions {
   std::wstring arguments;                          // the package's command line tail
   std::map<std::wstring, std::wstring> env;        // set for the child ("" removes)
   std::wstring tempFolder;                         // TMP and TEMP for the child, if set
+  std::wstring currentFolder;                      // the child's current folder, if set
   DWORD timeoutMs = 60000;                         // killed (exit code 0xDEAD) after this
   bool watchMessageBoxes = true;                   // press OK on boxes with the caption
 };
@@ -60,6 +61,14 @@ bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t*
 // RCDATA resource `id`, as a damaged download would be. False when the package
 // or its resource cannot be found.
 bool WriteDamagedPackage(WORD id, const std::wstring& path);
+
+// Linux path of a Windows path, through Wine's own mapping; empty outside Wine.
+std::string UnixPath(const std::wstring& path);
+
+// Runs a Linux shell script (arguments as $1, $2, ...) and waits for it, at most
+// 30 s; true when it exited with 0. A Linux program started from Wine has no
+// waitable handle, so its end is seen through a file it writes.
+bool RunLinuxShell(const std::string& script, const std::vector<std::string>& arguments);
 
 constexpr const wchar_t kCaption[] = L"KAVRO QN Virtual Port Driver Ver.7.20b";
 constexpr const wchar_t kProductCode[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";

@@ -29,7 +29,8 @@ std::wstring FullDrive(const wchar_t* variable);
 size_t CountEntries(const std::wstring& folder);
 
 // Deletes a folder tree, read-only entries included; links are removed as
-// themselves, never entered.
+// themselves, never entered. Wine follows Linux links when deleting: never use
+// it on a tree holding one.
 void DeleteTree(const std::wstring& path);
 
 // A fresh folder under the temporary folder, deleted again at the end of the test.
