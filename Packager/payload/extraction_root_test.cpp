@@ -16,6 +16,7 @@ namespace {
 
 constexpr LANGID kEnglish = 1033;
 
+using qnvpd_test::EntryNames;
 using qnvpd_test::Exists;
 using qnvpd_test::FolderExists;
 using qnvpd_test::Narrow;
@@ -24,22 +25,6 @@ using qnvpd_test::ScratchFolder;
 using qnvpd_test::WriteFileBytes;
 
 constexpr const wchar_t kGuid[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
-
-// Names of the entries of a folder, "." and ".." left out.
-std::vector<std::wstring> EntryNames(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) {
-      names.push_back(entry.cFileName);
-    }
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 TEST(ExtractionBase, TheTemporaryFolderOrTheCurrentOneAndAlwaysAbsolute) {
   // Only an exact match with the Windows folder counts: a trailing backslash or

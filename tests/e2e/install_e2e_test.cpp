@@ -40,21 +40,6 @@ std::wstring RelativePath(const CarriedFile& file) {
   return (folder.empty() ? L"" : folder + L"\\") + Widen(file.name);
 }
 
-// Names in a folder, "." and ".." left out, sorted.
-std::vector<std::wstring> EntryNames(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class InstallE2eTest : public testing::Test {
  protected:
   void SetUp() override {

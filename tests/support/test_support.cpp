@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace qnvpd_test {
@@ -74,6 +75,20 @@ size_t CountEntries(const std::wstring& folder) {
   } while (FindNextFileW(find, &data));
   FindClose(find);
   return count;
+}
+
+std::vector<std::wstring> EntryNames(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void DeleteTree(const std::wstring& path) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace qnvpd_test {
 
@@ -27,6 +28,8 @@ std::wstring FullDrive(const wchar_t* variable);
 
 // Entries directly in a folder ("." and ".." not counted).
 size_t CountEntries(const std::wstring& folder);
+// Their names, sorted.
+std::vector<std::wstring> EntryNames(const std::wstring& folder);
 
 // Deletes a folder tree, read-only entries included; links are removed as
 // themselves, never entered. Wine follows Linux links when deleting: never use
