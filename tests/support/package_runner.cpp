@@ -94,7 +94,12 @@ std::wstring ScratchDir() {
       base = std::wstring(temp) + L"qnvpd-scratch";
     }
     CreateDirectoryW(base.c_str(), nullptr);
-    dir = base + L"\\p" + std::to_wstring(GetCurrentProcessId());
+    // Process ids are per prefix, and the 32-bit prefix's tests run beside the
+    // 64-bit prefix's ones in the same build folder: the prefix kind is part of
+    // the name so that two test programs never share (and delete) one folder.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    dir = base + (wow64 ? L"\\p" : L"\\w32-p") + std::to_wstring(GetCurrentProcessId());
     DeleteTree(dir);
     CreateDirectoryW(dir.c_str(), nullptr);
   }
