@@ -1,15 +1,44 @@
 // Runs a program once and prints "<milliseconds> <peak private bytes>
-// <peak working set> <exit code>": the benchmark's measuring probe.
+// <peak working set> <exit code>", then "<phase>=<milliseconds>" for every
+// timestamp the program and its children noted (QNVPD_BENCH_STAMPS; see
+// Packager/phase_times.h), counted from the moment this probe started it: the
+// benchmark's measuring probe.
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
 #include <string>
 
+namespace {
+
+// The stamps file the runs append to: fresh for every run.
+std::wstring PrepareStamps() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring path = std::wstring(temp) + L"qnvpd-bench-stamps.txt";
+  DeleteFileW(path.c_str());
+  SetEnvironmentVariableW(L"QNVPD_BENCH_STAMPS", path.c_str());
+  return path;
+}
+
+void PrintStamps(const std::wstring& path, LONGLONG start, LONGLONG frequency) {
+  FILE* stamps = _wfopen(path.c_str(), L"r");
+  if (stamps == nullptr) return;
+  char phase[64];
+  long long counter = 0;
+  while (std::fscanf(stamps, "%63s %lld", phase, &counter) == 2) {
+    std::printf(" %s=%.3f", phase, 1000.0 * static_cast<double>(counter - start) / frequency);
+  }
+  std::fclose(stamps);
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
   for (int i = 2; i < argc; ++i) cmd += L" " + std::wstring(argv[i]);
+  const std::wstring stamps = PrepareStamps();
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
   STARTUPINFOW si = {};
@@ -36,8 +65,10 @@ int wmain(int argc, wchar_t** argv) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / freq.QuadPart;
-  std::printf("%.3f %lu %lu %lu\n", ms, static_cast<unsigned long>(pmc.PeakPagefileUsage),
+  std::printf("%.3f %lu %lu %lu", ms, static_cast<unsigned long>(pmc.PeakPagefileUsage),
               static_cast<unsigned long>(pmc.PeakWorkingSetSize),
               static_cast<unsigned long>(code));
+  PrintStamps(stamps, t0.QuadPart, freq.QuadPart);
+  std::printf("\n");
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "launch/launch_and_wait.h"
 #include "payload/extraction_root.h"
 #include "payload/payload_writer.h"
+#include "phase_times.h"
 #include "result_codes.h"
 
 namespace qnvpd {
@@ -16,6 +17,7 @@ int RunInstall(const RunContext& context) {
   if (!prepared.Prepare(context.language)) {
     return kResultInstallFailed;  // no folder of our own to write into
   }
+  MarkPhase("root");
   const std::wstring& root = prepared.Path();
   std::wstring setupPath;
   switch (ExtractInstallPayload(root, context.language, &setupPath)) {
@@ -30,15 +32,18 @@ int RunInstall(const RunContext& context) {
       prepared.Remove();
       return kResultInstallFailed;
   }
+  MarkPhase("payload");
   // Without the file the installer would silently drop the user's port settings.
   if (!WritePortsFile(root)) {
     prepared.Remove();
     return kResultInstallFailed;
   }
+  MarkPhase("ports-file");
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, context.notifyToken, context.commandLine);
   int launched = LaunchAndWait(setupPath, arguments, context.notifyWindow);
   prepared.Remove();
+  MarkPhase("cleanup");
   return launched == kLaunchFailed ? kResultInstallFailed : kResultOk;
 }
 

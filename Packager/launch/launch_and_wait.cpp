@@ -5,6 +5,7 @@
 
 #include "launch/child_command_line.h"
 #include "launch/child_protocol.h"
+#include "phase_times.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -120,11 +121,14 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   }
   ScopedHandle process(processInfo.hProcess);
   ScopedHandle thread(processInfo.hThread);
+  MarkPhase("child-start");
 
   RaiseChildDialog(process.Get(), processInfo.dwProcessId);
   WaitAnswering(process.Get(), INFINITE);
+  MarkPhase("child-wait");
   Pause(10);
   const DWORD exitCode = ReadExitCode(process.Get());
+  MarkPhase("exit-code");
 
   thread.Reset();
   process.Reset();

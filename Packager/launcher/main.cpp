@@ -3,8 +3,13 @@
 
 #include "launcher/dll_hardening.h"
 #include "launcher/main_sequence.h"
+#include "phase_times.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
+  qnvpd::MarkPhase("load");
   qnvpd::RestrictDllSearchPath();
-  return qnvpd::RunMainSequence(instance, commandLine, qnvpd::SystemHooks());
+  const int exitCode = qnvpd::RunMainSequence(instance, commandLine, qnvpd::SystemHooks());
+  qnvpd::MarkPhase("message-loop");
+  qnvpd::WritePhaseTimes();
+  return exitCode;
 }

@@ -13,6 +13,7 @@
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
 #include "launcher/notify_window.h"
+#include "phase_times.h"
 #include "result_codes.h"
 #include "string_table.h"
 
@@ -68,6 +69,7 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
     if (showBoxes) hooks.showMessage(MessageText(kResultUnsupportedOs, language).c_str());
     return kResultUnsupportedOs;
   }
+  MarkPhase("startup");
 
   wchar_t windowTitle[kStringCapacity] = {};
   wchar_t className[kStringCapacity] = {};
@@ -81,6 +83,7 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
     return kResultInstallFailed;
   }
   context.notifyToken = FormatNotifyToken(context.notifyWindow);
+  MarkPhase("window");
 
   std::wstring instanceName = LoadProgramString(kInstanceNameId, language);
   if (hooks.isAnotherInstanceRunning(instanceName.c_str())) result = kResultAlreadyRunning;
@@ -96,6 +99,7 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
     if (showBoxes) hooks.showMessage(MessageText(result, language).c_str());
     return result;
   }
+  MarkPhase("checks");
 
   result = context.runMode == kRunRemoval ? hooks.runRemoval(context) : hooks.runInstall(context);
 
