@@ -68,15 +68,16 @@ BOOL CALLBACK BringChildDialogToFront(HWND window, LPARAM childProcessId) {
 bool HasEnded(HANDLE process) { return WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
 
 // Looks for the child's dialog until it is found, the child ends, or the rounds
-// run out; a child that never shows one is then just waited for.
+// run out; a child that never shows one is then just waited for. Between two
+// looks the one-millisecond pause is a wait on the child, so its end stops the
+// polling at once rather than after the pause.
 void RaiseChildDialog(HANDLE process, DWORD processId) {
   if (HasEnded(process)) return;
   int rounds = 0;
   for (;;) {
     if (!EnumWindows(BringChildDialogToFront, static_cast<LPARAM>(processId))) return;
-    Pause(1);
+    if (WaitAnswering(process, 1)) return;
     if (++rounds > kMaxPollRounds) return;
-    if (HasEnded(process)) return;
   }
 }
 
