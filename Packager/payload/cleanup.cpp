@@ -60,6 +60,15 @@ void ClearLinkAttributes(const std::wstring& path) {
   setInformation(link.Get(), FileBasicInfo, &info, sizeof info);
 }
 
+// Deletes a file or an empty folder by its path. Read-only is the only
+// attribute that stops a deletion, and clearing attributes is a write to the
+// disk per entry, so they are cleared only after a refused first try.
+bool DeleteClearingAttributes(const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR)) {
+  if (remove(path.c_str())) return true;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return remove(path.c_str()) != FALSE;
+}
+
 // Removes one listed entry; true when it is gone.
 bool RemoveEntry(const std::wstring& path, DWORD attributes, const DirectoryListing& listing) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -69,13 +78,11 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes, const DirectoryList
     return DeleteFileW(path.c_str()) != FALSE;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveTree(path, listing) == 1;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileW(path.c_str()) != FALSE;
+  return DeleteClearingAttributes(path, DeleteFileW);
 }
 
 int RemoveFolderItself(const std::wstring& folder) {
-  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return RemoveDirectoryW(folder.c_str()) ? 1 : 0;
+  return DeleteClearingAttributes(folder, RemoveDirectoryW) ? 1 : 0;
 }
 
 }  // namespace
