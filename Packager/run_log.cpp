@@ -99,6 +99,11 @@ void RunLog::Write(const std::wstring& text) const {
   SetLastError(savedError);
 }
 
+const RunLog& OffRunLog() {
+  static const RunLog off;
+  return off;
+}
+
 void RunLog::Failure(const std::wstring& what, DWORD error) const {
   if (!IsOn()) return;
   Write(what + L" failed: " + DescribeError(error));

@@ -34,6 +34,7 @@ std::wstring DescribeError(DWORD error);
 
 class RunLog {
  public:
+  // Every call below costs nothing but the IsOn() test while the log is off.
   RunLog() = default;  // off
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
@@ -53,5 +54,8 @@ class RunLog {
  private:
   ScopedFile file_;
 };
+
+// A log that is always off: for steps run without one (tests, tools).
+const RunLog& OffRunLog();
 
 }  // namespace qnvpd

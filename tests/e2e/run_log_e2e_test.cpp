@@ -23,7 +23,8 @@ void SetLogPolicy(const std::wstring* logFile) {
   if (logFile == nullptr) {
     RegDeleteValueW(key, L"LogFile");
   } else {
-    RegSetValueExW(key, L"LogFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(logFile->c_str()),
+    RegSetValueExW(key, L"LogFile", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(logFile->c_str()),
                    static_cast<DWORD>((logFile->size() + 1) * sizeof(wchar_t)));
   }
   RegCloseKey(key);
@@ -90,14 +91,15 @@ TEST_F(RunLogE2eTest, SuccessfulRunsAreRecordedAndAppended) {
 
   const std::vector<std::string> lines = Lines(log_);
   const std::string pid = ReportValues(ReadReport(report_), "setup.pid").at(0);
-  EXPECT_NE("", LineWith(lines, {"start", "7.2.10.0", "-s1 -QN:COM3", "run mode 1"}));
-  EXPECT_NE("", LineWith(lines, {"working folder", Narrow(root_)}));
-  EXPECT_NE("", LineWith(lines, {"payload written", "39 files"}));
-  EXPECT_NE("", LineWith(lines, {"PORTS.dat written", "[PORTS]", "[QNVPD]"}));
-  EXPECT_NE("", LineWith(lines, {"installer started", "process " + pid, "setup.exe\" /clone_wait",
-                                 "/W32:"}));
+  EXPECT_NE("", LineWith(lines, {"start: package 7.2.10.0", "-s1 -QN:COM3", "run mode 1"}));
+  EXPECT_NE("", LineWith(lines, {"check: port options QN 3, VD 0"}));
+  EXPECT_NE("", LineWith(lines, {"working folder: ", Narrow(root_)}));
+  EXPECT_NE("", LineWith(lines, {"payload written: 39 files"}));
+  EXPECT_NE("", LineWith(lines, {"PORTS.dat written: [PORTS] 0 lines, [QNVPD] 0 lines"}));
+  EXPECT_NE("", LineWith(lines, {"started setup.exe: process " + pid,
+                                 "setup.exe\" /clone_wait /hide_progress", "/W32:"}));
+  EXPECT_NE("", LineWith(lines, {"setup.exe ended: exit code 0"}));
   EXPECT_NE("", LineWith(lines, {"installer reported result 42"}));
-  EXPECT_NE("", LineWith(lines, {"installer ended", "exit code 0"}));
   EXPECT_NE("", LineWith(lines, {"working folder removed"}));
   EXPECT_NE("", LineWith(lines, {"start", "-u1", "run mode 2"})) << "the second run appends";
   ASSERT_FALSE(lines.empty());
@@ -107,14 +109,15 @@ TEST_F(RunLogE2eTest, SuccessfulRunsAreRecordedAndAppended) {
 TEST_F(RunLogE2eTest, FailingRunsNameTheirCause) {
   EXPECT_EQ(1001u, Run(L"-u1", VariantPackagePath(L"nosetup")).exitCode);
   std::vector<std::string> lines = Lines(log_);
-  EXPECT_NE("", LineWith(lines, {"setup.exe", "missing"}));
+  EXPECT_NE("", LineWith(lines, {"setup.exe is missing from the package"}));
   EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
 
   DeleteFileW(log_.c_str());
   env_[L"QNVPD_STANDIN_EXIT"] = L"2";
   EXPECT_EQ(1001u, Run(L"-u1").exitCode);
   lines = Lines(log_);
-  EXPECT_NE("", LineWith(lines, {"installer ended", "exit code 2", "fail"}));
+  EXPECT_NE("", LineWith(lines, {"setup.exe ended: exit code 2"}));
+  EXPECT_NE("", LineWith(lines, {"the installation failed"}));
   EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
 }
 
