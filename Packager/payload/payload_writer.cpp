@@ -28,12 +28,15 @@ bool WriteRow(const std::wstring& folder, const PayloadFileRow& row, LANGID user
   ExtractStep step = ExtractStep::Done;
   DWORD bytes = 0;
   const DWORD error = ExtractResource(folder, row.resourceId, name, &step, &bytes);
+  if (step == ExtractStep::Done) {
+    ++tally->files;
+    tally->bytes += bytes;
+    return true;
+  }
   const bool separated = !folder.empty() && folder.back() == L'\\';
   const std::wstring file = folder + (separated ? L"" : L"\\") + name;
   switch (step) {
     case ExtractStep::Done:
-      ++tally->files;
-      tally->bytes += bytes;
       return true;
     case ExtractStep::Resource:
       log.Write(L"not carried by this package: " + file);
