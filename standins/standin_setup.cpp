@@ -106,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   standin::Report(L"setup", self);
   standin::Report(L"setup.commandline", cmd);
   standin::Report(L"setup.cwd", standin::CurrentFolder());
+  standin::Report(L"setup.pid", std::to_wstring(GetCurrentProcessId()));
   HWND notify = ParseNotifyWindow(cmd);
   standin::Report(L"setup.notifywindow", std::to_wstring(reinterpret_cast<LONG_PTR>(notify)));
   ReportTree(folder, L"");

@@ -17,22 +17,42 @@ struct CloseStream {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
 
+// The runtime keeps the system's error of a failed call; a stream error that
+// never reached the system leaves none, and then `fallback` stands.
+DWORD LastErrorOr(DWORD fallback) {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : fallback;
+}
+
 }  // namespace
 
-bool WritePortsFile(const std::wstring& extractionRoot) {
+bool WritePortsFile(const std::wstring& extractionRoot, const RunLog& log) {
   std::wstring path = extractionRoot + L"PORTS.dat";
   // Text mode: every "\n" of the lines reaches the disk as CR LF.
   std::unique_ptr<std::FILE, CloseStream> out(_wfopen(path.c_str(), L"wt"));
-  if (!out) return false;
-  WriteUsbInterfaceSection(out.get());
-  WriteVirtualPortSection(out.get());
+  if (!out) {
+    log.Failure(L"creating " + path, LastErrorOr(ERROR_OPEN_FAILED));
+    return false;
+  }
+  const int usbLines = WriteUsbInterfaceSection(out.get());
+  const int portLines = WriteVirtualPortSection(out.get());
   // A file cut short (a full disk) would silently drop the machine's port
   // settings: every write, the flush to the disk and the close must succeed.
   bool written = std::ferror(out.get()) == 0 && std::fflush(out.get()) == 0 &&
                  _commit(_fileno(out.get())) == 0;
-  if (std::fclose(out.release()) != 0) written = false;
-  if (!written) DeleteFileW(path.c_str());
-  return written;
+  DWORD error = written ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
+  if (std::fclose(out.release()) != 0 && written) {
+    written = false;
+    error = LastErrorOr(ERROR_WRITE_FAULT);
+  }
+  if (!written) {
+    DeleteFileW(path.c_str());
+    log.Failure(L"writing " + path, error);
+    return false;
+  }
+  log.Write(L"PORTS.dat written: [PORTS] " + std::to_wstring(usbLines) + L" lines, [QNVPD] " +
+            std::to_wstring(portLines) + L" lines");
+  return true;
 }
 
 }  // namespace qnvpd

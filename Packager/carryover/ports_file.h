@@ -4,12 +4,15 @@
 
 #include <string>
 
+#include "run_log.h"
+
 namespace qnvpd {
 
 // Writes ExtractionRoot + "PORTS.dat" ("[PORTS]" from the USB printer
 // interfaces, then "[QNVPD]" from the virtual ports), truncating any earlier
 // file. True when the whole file reached the disk; false when it could not be
-// created, written, flushed or closed, and then no file is left behind.
-bool WritePortsFile(const std::wstring& extractionRoot);
+// created, written, flushed or closed, and then no file is left behind. How many
+// lines each section got, or what failed, goes to `log`.
+bool WritePortsFile(const std::wstring& extractionRoot, const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

@@ -1,5 +1,7 @@
 #include "carryover/usb_interfaces.h"
 
+#include <algorithm>
+
 #include "carryover/registry_reader.h"
 
 namespace qnvpd {
@@ -29,16 +31,19 @@ bool ReadUsbInterface(const std::string& instanceName, UsbInterfaceRecord* recor
   return true;
 }
 
-void WriteUsbInterfaceSection(std::FILE* out) {
+int WriteUsbInterfaceSection(std::FILE* out) {
   std::fputs(kUsbSectionLine, out);
   ScopedKey interfaces;
-  if (!OpenKeyForReading(kInterfaceKey, &interfaces)) return;
-  ForEachSubkeyName(interfaces.Get(), [out](const std::string& instanceName) {
+  if (!OpenKeyForReading(kInterfaceKey, &interfaces)) return 0;
+  int count = 0;
+  ForEachSubkeyName(interfaces.Get(), [out, &count](const std::string& instanceName) {
     UsbInterfaceRecord record;
     if (!ReadUsbInterface(instanceName, &record)) return;
     std::string lines = FormatUsbInterfaceLines(record);
     std::fwrite(lines.data(), 1, lines.size(), out);
+    count += static_cast<int>(std::count(lines.begin(), lines.end(), '\n'));
   });
+  return count;
 }
 
 }  // namespace qnvpd

@@ -16,7 +16,8 @@ namespace qnvpd {
 bool ReadUsbInterface(const std::string& instanceName, UsbInterfaceRecord* record);
 
 // Writes "[PORTS]" and then the lines of every device instance, in the order
-// the registry lists them. Registry failures only leave lines out.
-void WriteUsbInterfaceSection(std::FILE* out);
+// the registry lists them. Registry failures only leave lines out. Returns the
+// number of port lines written (the section line not counted).
+int WriteUsbInterfaceSection(std::FILE* out);
 
 }  // namespace qnvpd

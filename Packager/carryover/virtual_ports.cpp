@@ -56,16 +56,19 @@ bool ReadVirtualPort(const std::string& instanceName, VirtualPortRecord* record)
   return true;
 }
 
-void WriteVirtualPortSection(std::FILE* out) {
+int WriteVirtualPortSection(std::FILE* out) {
   std::fputs(kVirtualPortSectionLine, out);
   ScopedKey ports;
-  if (!OpenKeyForReading(kPortKey, &ports)) return;
-  ForEachSubkeyName(ports.Get(), [out](const std::string& instanceName) {
+  if (!OpenKeyForReading(kPortKey, &ports)) return 0;
+  int count = 0;
+  ForEachSubkeyName(ports.Get(), [out, &count](const std::string& instanceName) {
     VirtualPortRecord record;
     if (!ReadVirtualPort(instanceName, &record)) return;
     std::string line = FormatVirtualPortLine(record);
     std::fwrite(line.data(), 1, line.size(), out);
+    ++count;
   });
+  return count;
 }
 
 }  // namespace qnvpd

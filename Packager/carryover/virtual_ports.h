@@ -18,7 +18,8 @@ bool ReadVirtualPort(const std::string& instanceName, VirtualPortRecord* record)
 
 // Writes "[QNVPD]" and then one line per virtual port, in the order the
 // registry lists them. Registry failures only leave lines out or put 0 (an
-// empty "KavID") into fields.
-void WriteVirtualPortSection(std::FILE* out);
+// empty "KavID") into fields. Returns the number of port lines written (the
+// section line not counted).
+int WriteVirtualPortSection(std::FILE* out);
 
 }  // namespace qnvpd

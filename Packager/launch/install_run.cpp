@@ -13,14 +13,15 @@
 namespace qnvpd {
 
 int RunInstall(const RunContext& context) {
-  PreparedRoot prepared;
+  const RunLog& log = context.Log();
+  PreparedRoot prepared(log);
   if (!prepared.Prepare(context.language)) {
     return kResultInstallFailed;  // no folder of our own to write into
   }
   MarkPhase("root");
   const std::wstring& root = prepared.Path();
   std::wstring setupPath;
-  switch (ExtractInstallPayload(root, context.language, &setupPath)) {
+  switch (ExtractInstallPayload(root, context.language, &setupPath, log)) {
     case InstallExtraction::Ready:
       break;
     case InstallExtraction::SetupMissing:
@@ -34,17 +35,22 @@ int RunInstall(const RunContext& context) {
   }
   MarkPhase("payload");
   // Without the file the installer would silently drop the user's port settings.
-  if (!WritePortsFile(root)) {
+  if (!WritePortsFile(root, log)) {
     prepared.Remove();
     return kResultInstallFailed;
   }
   MarkPhase("ports-file");
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, context.notifyToken, context.commandLine);
-  int launched = LaunchAndWait(setupPath, arguments, context.notifyWindow);
+  int launched = LaunchAndWait(setupPath, arguments, context.notifyWindow, log);
   prepared.Remove();
   MarkPhase("cleanup");
-  return launched == kLaunchFailed ? kResultInstallFailed : kResultOk;
+  if (launched == kLaunchFailed) {
+    log.Write(L"the installation failed: the installer was not started, or it ended with "
+              L"exit code 2");
+    return kResultInstallFailed;
+  }
+  return kResultOk;
 }
 
 }  // namespace qnvpd

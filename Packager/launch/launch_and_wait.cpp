@@ -99,7 +99,8 @@ bool IsChildDialogClass(const wchar_t* className) {
          std::wcsstr(className, L"MsiDialogCloseClass") != nullptr;
 }
 
-int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow) {
+int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow,
+                  const RunLog& log) {
   PROCESS_INFORMATION processInfo = {};
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -109,20 +110,31 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   // The whole path, as it is also the application name below. A folder passes
   // too: the start then fails and reports it.
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    log.Failure(L"starting " + path, GetLastError());
     return kLaunchFailed;
   }
   std::vector<wchar_t> commandLine;
-  if (!ComposeChildCommandLine(path, arguments, &commandLine)) return kLaunchFailed;
+  if (!ComposeChildCommandLine(path, arguments, &commandLine)) {
+    log.Write(L"starting " + path + L" failed: its command line would not fit " +
+              std::to_wstring(kChildCommandLineCapacity) + L" characters");
+    return kLaunchFailed;
+  }
 
   // The path is also the application name, so a blank in it can never make the
   // system start some other program that happens to match its first words.
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &processInfo)) {
+    log.Failure(L"starting " + path, GetLastError());
     return kLaunchFailed;
   }
   ScopedHandle process(processInfo.hProcess);
   ScopedHandle thread(processInfo.hThread);
   MarkPhase("child-start");
+  const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+  if (log.IsOn()) {
+    log.Write(L"started " + name + L": process " + std::to_wstring(processInfo.dwProcessId) +
+              L", command line: " + commandLine.data());
+  }
 
   RaiseChildDialog(process.Get(), processInfo.dwProcessId);
   WaitAnswering(process.Get(), INFINITE);
@@ -130,6 +142,7 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   Pause(10);
   const DWORD exitCode = ReadExitCode(process.Get());
   MarkPhase("exit-code");
+  log.Write(name + L" ended: exit code " + std::to_wstring(exitCode));
 
   thread.Reset();
   process.Reset();

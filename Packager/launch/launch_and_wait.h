@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "run_log.h"
+
 namespace qnvpd {
 
 // What LaunchAndWait gives for a child that was not started; a child that ends
@@ -16,8 +18,10 @@ constexpr int kLaunchFailed = 2;
 // "MsiDialogCloseClass" window, waits for it without limit and posts 1025 to
 // notifyWindow once it has ended. Returns the child's exit code, or
 // kLaunchFailed when it was not started (missing file, command line too long,
-// start failed).
-int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow);
+// start failed). The start (process id and command line), the end (exit code)
+// or why it could not start goes to `log`.
+int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow,
+                  const RunLog& log = OffRunLog());
 
 // True when a window class name marks the installer's main dialog: it contains
 // "TSetDialog" or "MsiDialogCloseClass" (case-sensitive).

@@ -1,5 +1,7 @@
 #include "launch/removal_run.h"
 
+#include <initializer_list>
+
 #include "bounded_text.h"
 #include "checks/wow64.h"
 #include "launch/launch_and_wait.h"
@@ -45,12 +47,21 @@ std::wstring FullPath(const std::wstring& path) {
 
 // Runs the library's removal entry, if it loads and has one; the library is
 // released again before anything else starts.
-void CallUninstallEntry(const std::wstring& libraryPath) {
+void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
   ScopedLibrary library(LoadLibraryExW(FullPath(libraryPath).c_str(), nullptr, LibraryLoadFlags()));
-  if (!library.IsValid()) return;
+  if (!library.IsValid()) {
+    log.Failure(L"loading the removal library " + libraryPath, GetLastError());
+    return;
+  }
   auto entry = reinterpret_cast<UninstallEntryFn>(
       reinterpret_cast<void*>(GetProcAddress(library.Get(), kUninstallEntryName)));
-  if (entry != nullptr) entry();  // its result is not used: the setup decides the outcome
+  if (entry == nullptr) {
+    log.Write(L"the removal library has no entry \"RCVCLN_UninstQNCOMUSB\"; not called");
+    return;
+  }
+  log.Write(L"calling the removal library's entry");
+  const int returned = entry();  // not used: the setup decides the outcome
+  log.Write(L"the removal library's entry returned " + std::to_wstring(returned));
 }
 
 }  // namespace
@@ -64,11 +75,12 @@ bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& 
 }
 
 int RunRemoval(const RunContext& context) {
+  const RunLog& log = context.Log();
   int result = kResultOk;
-  PreparedRoot prepared;
+  PreparedRoot prepared(log);
   if (!prepared.Prepare(context.language)) {
     // No folder of our own to write the kit into: nothing is loaded or started.
-    TidyMakerFolders();
+    TidyMakerFolders(log);
     return kResultInstallFailed;
   }
   const std::wstring& root = prepared.Path();
@@ -78,28 +90,38 @@ int RunRemoval(const RunContext& context) {
   std::wstring libraryPath;
   std::wstring setupPath;
   const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
-  if (!ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language),
-                          &libraryPath) ||
-      !ComposeRemovalPath(root, LoadProgramString(setupNameId, context.language), &setupPath) ||
-      !ExtractRemovalKit(root, context.language)) {
+  const bool pathsFit =
+      ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language),
+                         &libraryPath) &&
+      ComposeRemovalPath(root, LoadProgramString(setupNameId, context.language), &setupPath);
+  if (!pathsFit) {
+    log.Write(L"the working folder's path is too long for the removal kit (" +
+              std::to_wstring(kPathCapacity) + L" characters); nothing written");
+  }
+  if (!pathsFit || !ExtractRemovalKit(root, context.language, log)) {
     prepared.Remove();
-    TidyMakerFolders();
+    TidyMakerFolders(log);
     return kResultInstallFailed;
   }
 
-  if (!IsPresent(setupPath)) result = kResultInstallFailed;
-  if (!IsPresent(libraryPath)) result = kResultInstallFailed;
+  for (const std::wstring* path : {&setupPath, &libraryPath}) {
+    if (!IsPresent(*path)) {
+      log.Write(*path + L" is missing from the package; nothing is loaded or started");
+      result = kResultInstallFailed;
+    }
+  }
 
   // With a file missing nothing is started and the kit stays where it was written.
   if (result == kResultOk) {
-    CallUninstallEntry(libraryPath);
-    if (LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow) == kLaunchFailed) {
+    CallUninstallEntry(libraryPath, log);
+    if (LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow, log) == kLaunchFailed) {
+      log.Write(L"the removal failed: its setup was not started, or it ended with exit code 2");
       result = kResultInstallFailed;
     }
     prepared.Remove();
   }
 
-  TidyMakerFolders();
+  TidyMakerFolders(log);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "result_codes.h"
+#include "run_log.h"
 
 namespace qnvpd {
 
@@ -16,6 +17,9 @@ struct RunContext {
   const wchar_t* commandLine = L"";   // the package's whole command-line tail
   std::wstring notifyToken;           // "/W32:<handle>:1024"
   HWND notifyWindow = nullptr;        // receives the installer's result
+  const RunLog* runLog = nullptr;     // the run log, when the policy asks for one
+
+  const RunLog& Log() const { return runLog != nullptr ? *runLog : OffRunLog(); }
 };
 
 }  // namespace qnvpd

@@ -2,11 +2,13 @@
 
 #include <commctrl.h>
 
+#include <cstring>
 #include <string>
 
 #include "checks/administrator.h"
 #include "checks/os_version.h"
 #include "checks/single_instance.h"
+#include "checks/wow64.h"
 #include "launch/child_protocol.h"
 #include "launch/install_run.h"
 #include "launch/removal_run.h"
@@ -15,6 +17,7 @@
 #include "launcher/notify_window.h"
 #include "phase_times.h"
 #include "result_codes.h"
+#include "run_log.h"
 #include "string_table.h"
 
 namespace qnvpd {
@@ -48,28 +51,71 @@ SequenceHooks SystemHooks() {
   return hooks;
 }
 
-int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
-                    const SequenceHooks& hooks) {
-  if (commandLine == nullptr) commandLine = L"";
+namespace {
 
-  INITCOMMONCONTROLSEX icc = {};
-  icc.dwSize = sizeof icc;
-  icc.dwICC = 0xFF;
-  InitCommonControlsEx(&icc);
+// The file version of the running package from its version resource, "a.b.c.d";
+// empty when it cannot be read.
+std::wstring PackageFileVersion() {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
+  const BYTE* block = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  if (block == nullptr) return std::wstring();
+  const DWORD size = SizeofResource(nullptr, found);
+  // The fixed part sits on a 4-byte boundary after the block's key; its
+  // signature finds it without walking the block's variable-length header.
+  for (DWORD offset = 0; offset + sizeof(VS_FIXEDFILEINFO) <= size; offset += 4) {
+    VS_FIXEDFILEINFO info;
+    std::memcpy(&info, block + offset, sizeof info);
+    if (info.dwSignature != VS_FFI_SIGNATURE) continue;
+    return std::to_wstring(HIWORD(info.dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(info.dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(info.dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(info.dwFileVersionLS));
+  }
+  return std::wstring();
+}
 
+// The log the machine policy asks for, read in the registry view Group Policy
+// writes on this system; stays off when there is none or it cannot be opened.
+void OpenPolicyLog(RunLog* log) {
+  const std::wstring path = ReadLogPolicy(IsWow64() ? KEY_WOW64_64KEY : 0);
+  if (!path.empty()) log->Open(path);
+}
+
+void ShowFailure(const SequenceHooks& hooks, bool showBoxes, int result, LANGID language,
+                 const RunLog& log) {
+  if (!showBoxes) return;
+  const std::wstring text = MessageText(result, language);
+  log.Write(L"message box: " + text);
+  hooks.showMessage(text.c_str());
+}
+
+// Everything from the checks to the end of the run; returns the exit code.
+int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const SequenceHooks& hooks,
+                     const RunLog& log) {
   int result = kResultOk;
   RunContext context;
   context.commandLine = commandLine;
+  context.runLog = &log;
   context.language = hooks.userLanguage();
   const LANGID language = context.language;
   context.runMode = ParseRunMode(commandLine, language, &context.installerOptions);
   const bool showBoxes = context.runMode == kRunInteractive;
+  if (log.IsOn()) {
+    log.Write(L"start: package " + PackageFileVersion() + L", command line: " + GetCommandLineW() +
+              L", user language " + std::to_wstring(language) + L", run mode " +
+              std::to_wstring(context.runMode));
+  }
 
-  if (!hooks.isOsSupported(HasKmSwitch(commandLine))) {
-    if (showBoxes) hooks.showMessage(MessageText(kResultUnsupportedOs, language).c_str());
+  const int kmFlag = HasKmSwitch(commandLine);
+  if (!hooks.isOsSupported(kmFlag)) {
+    log.Write(std::wstring(L"check: Windows version not supported") +
+              (kmFlag ? L" (with -KM)" : L""));
+    ShowFailure(hooks, showBoxes, kResultUnsupportedOs, language, log);
     return kResultUnsupportedOs;
   }
   MarkPhase("startup");
+  log.Write(L"check: Windows version supported");
 
   wchar_t windowTitle[kStringCapacity] = {};
   wchar_t className[kStringCapacity] = {};
@@ -78,25 +124,45 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
   RegisterNotifyWindowClass(instance, className);
   context.notifyWindow = hooks.createNotifyWindow(instance, className, windowTitle);
   if (context.notifyWindow == nullptr) {
+    log.Failure(L"creating the notification window", GetLastError());
     // Nothing was installed: that is a failure, not a success.
-    if (showBoxes) hooks.showMessage(MessageText(kResultInstallFailed, language).c_str());
+    ShowFailure(hooks, showBoxes, kResultInstallFailed, language, log);
     return kResultInstallFailed;
   }
   context.notifyToken = FormatNotifyToken(context.notifyWindow);
   MarkPhase("window");
 
   std::wstring instanceName = LoadProgramString(kInstanceNameId, language);
-  if (hooks.isAnotherInstanceRunning(instanceName.c_str())) result = kResultAlreadyRunning;
-  if (result == kResultOk && !hooks.isAdministrator()) result = kResultNotAdministrator;
+  if (hooks.isAnotherInstanceRunning(instanceName.c_str())) {
+    log.Write(L"check: another copy of the package is running");
+    result = kResultAlreadyRunning;
+  } else {
+    log.Write(L"check: no other copy of the package is running");
+  }
+  if (result == kResultOk) {
+    if (hooks.isAdministrator()) {
+      log.Write(L"check: a member of the Administrators group");
+    } else {
+      log.Write(L"check: not a member of the Administrators group");
+      result = kResultNotAdministrator;
+    }
+  }
 
   int qnPort = 0;
   int vdPort = 0;
   ParsePortOptions(commandLine, context.runMode, &qnPort, &vdPort);
   int conflict = CheckPortConflict(qnPort, vdPort);
+  if (context.runMode == kRunSilentWithPorts && log.IsOn()) {
+    log.Write(L"check: port options QN " + std::to_wstring(qnPort) + L", VD " +
+              std::to_wstring(vdPort) +
+              (conflict == kResultSamePort      ? L": the same port for both"
+               : conflict == kResultVdWithoutQn ? L": a VD port without a QN port"
+                                                : L""));
+  }
   if (conflict != kResultOk) result = conflict;
 
   if (result != kResultOk) {
-    if (showBoxes) hooks.showMessage(MessageText(result, language).c_str());
+    ShowFailure(hooks, showBoxes, result, language, log);
     return result;
   }
   MarkPhase("checks");
@@ -112,11 +178,29 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
     }
     while (PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-    if (showBoxes) hooks.showMessage(MessageText(result, language).c_str());
+    ShowFailure(hooks, showBoxes, result, language, log);
     DestroyWindow(context.notifyWindow);
     return result;
   }
-  return RunMessageLoop(context.notifyWindow);
+  return RunMessageLoop(context.notifyWindow, log);
+}
+
+}  // namespace
+
+int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
+                    const SequenceHooks& hooks) {
+  if (commandLine == nullptr) commandLine = L"";
+
+  INITCOMMONCONTROLSEX icc = {};
+  icc.dwSize = sizeof icc;
+  icc.dwICC = 0xFF;
+  InitCommonControlsEx(&icc);
+
+  RunLog log;
+  OpenPolicyLog(&log);
+  const int exitCode = RunChecksAndWork(instance, commandLine, hooks, log);
+  log.Write(L"exit code " + std::to_wstring(exitCode));
+  return exitCode;
 }
 
 }  // namespace qnvpd

@@ -45,10 +45,14 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
   }
 }
 
-int RunMessageLoop(HWND window) {
+int RunMessageLoop(HWND window, const RunLog& log) {
   MSG msg;
   // -1 (a failed call) ends the loop too: retrying it could spin for ever.
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd == window && msg.message == kResultMessage && log.IsOn()) {
+      log.Write(L"installer reported result " + std::to_wstring(msg.wParam & 0xFFFF) +
+                L" (posted " + std::to_wstring(msg.wParam) + L")");
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

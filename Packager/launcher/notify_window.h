@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "run_log.h"
+
 namespace qnvpd {
 
 // Registers the window class of that name (result not examined).
@@ -16,7 +18,7 @@ HWND CreateNotifyWindow(HINSTANCE instance, const wchar_t* className, const wcha
 LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Pumps the thread's messages until the quit message; returns the exit code last
-// posted to the window (0 when none was).
-int RunMessageLoop(HWND window);
+// posted to the window (0 when none was). Each result posted goes to `log`.
+int RunMessageLoop(HWND window, const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

@@ -31,7 +31,7 @@ bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& nam
 }
 
 DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
-                      ExtractStep* step) {
+                      ExtractStep* step, DWORD* bytes) {
   std::wstring path;
   if (!ComposeExtractionTarget(folder, name, &path)) {
     return Fail(step, ExtractStep::PathTooLong, ERROR_FILENAME_EXCED_RANGE);
@@ -71,6 +71,7 @@ DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& n
   file.Reset();
   if (error == ERROR_SUCCESS) {
     if (step != nullptr) *step = ExtractStep::Done;
+    if (bytes != nullptr) *bytes = size;
     return ERROR_SUCCESS;
   }
   // A truncated payload file must not pass for a good one.

@@ -37,8 +37,9 @@ enum class ExtractStep {
 // the resource is checked against the build's CRC-32 table: a mismatch gives
 // ERROR_CRC, a missing or unusable table or entry ERROR_INVALID_DATA. A target
 // path that does not fit its buffer gives ERROR_FILENAME_EXCED_RANGE. `step`,
-// when given, receives the step that decided the result.
+// when given, receives the step that decided the result, and `bytes` the size
+// of the file written.
 DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
-                      ExtractStep* step = nullptr);
+                      ExtractStep* step = nullptr, DWORD* bytes = nullptr);
 
 }  // namespace qnvpd

@@ -141,16 +141,26 @@ bool CanReachLinkItself(const std::wstring& place) {
 // Renames what stands at the place to a new sibling name and returns that name;
 // empty when it could not be renamed (on Windows, for instance, a folder from
 // which a program is running).
-std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind) {
-  if (kind == RootPlace::Link && !CanReachLinkItself(place)) return std::wstring();
+std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind, const RunLog& log) {
+  if (kind == RootPlace::Link && !CanReachLinkItself(place)) {
+    log.Write(L"a link stands at " + place + L" and cannot be renamed as itself here; "
+              L"nothing behind it is touched");
+    return std::wstring();
+  }
   const std::wstring stem = place + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(GetTickCount()) + L"-";
   for (int attempt = 0; attempt < kAsideNameAttempts; ++attempt) {
     const std::wstring aside = stem + std::to_wstring(attempt);
     // No copy: a link is renamed as itself, its target never touched.
-    if (MoveFileExW(place.c_str(), aside.c_str(), 0)) return aside;
+    if (MoveFileExW(place.c_str(), aside.c_str(), 0)) {
+      log.Write(L"set aside what stood at the working folder's place: " + aside);
+      return aside;
+    }
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+      log.Failure(L"setting aside what stands at " + place, error);
+      break;
+    }
   }
   return std::wstring();
 }
@@ -168,13 +178,13 @@ void RemoveSetAsideTree(const std::wstring& aside, const RootPlaceQuery& query) 
 }
 
 // Clears the root's place; false when what stands there cannot be renamed.
-bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query) {
+bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query, const RunLog& log) {
   const RootPlace found = query.inspect(place);
   const StaleRootAction action = DecideStaleRoot(found);
   if (action == StaleRootAction::Create) return true;
   // Renamed first even when it is ours: a folder that cannot be renamed may hold
   // a running installer, whose files must not be deleted from under it.
-  const std::wstring aside = RenameAside(place, found.kind);
+  const std::wstring aside = RenameAside(place, found.kind, log);
   if (aside.empty()) return false;
   if (action == StaleRootAction::RemoveOurs) RemoveSetAsideTree(aside, query);
   return true;
@@ -307,12 +317,19 @@ bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
   path_.clear();
   const std::wstring root =
       ComposeExtractionRoot(GetExtractionBase(), LoadProgramString(kProductCodeId, userLanguage));
-  if (root.empty()) return false;
+  if (root.empty()) {
+    log_.Write(L"working folder: none; the temporary folder could not be read, or it is not "
+               L"an absolute path that fits 260 characters");
+    return false;
+  }
   PrivateFolderSecurity security;
-  if (security.Attributes() == nullptr) return false;
+  if (security.Attributes() == nullptr) {
+    log_.Failure(L"building the working folder's security descriptor", GetLastError());
+    return false;
+  }
   const std::wstring place = WithoutTrailingBackslash(root);
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (!ClearPlace(place, query)) return false;
+    if (!ClearPlace(place, query, log_)) return false;
     // Only a folder this call created carries our descriptor; one that
     // reappeared after the renaming could hold files planted by someone else.
     if (CreateDirectoryW(root.c_str(), security.Attributes())) {
@@ -320,13 +337,20 @@ bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
       if (!hold_.IsValid() || !IsPlainFolder(hold_.Get(), place)) {
         // Swapped before we could hold it: whatever is there now is not ours.
         hold_.Reset();
+        log_.Write(L"working folder " + root + L" was replaced before it could be held");
         return false;
       }
       path_ = root;
+      log_.Write(L"working folder: " + root);
       return true;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      log_.Failure(L"creating the working folder " + root, error);
+      return false;
+    }
   }
+  log_.Write(L"working folder " + root + L" kept reappearing; none of this run's own");
   return false;
 }
 
@@ -337,9 +361,15 @@ void PreparedRoot::Remove() {
   // just before.
   const std::wstring place = WithoutTrailingBackslash(path_);
   const bool emptied = RemoveEntriesBelow(path_);
+  DWORD error = emptied ? ERROR_SUCCESS : GetLastError();
   if (emptied) SetFileAttributesW(place.c_str(), FILE_ATTRIBUTE_NORMAL);
   hold_.Reset();
-  if (emptied) RemoveDirectoryW(place.c_str());
+  if (emptied && !RemoveDirectoryW(place.c_str())) error = GetLastError();
+  if (error == ERROR_SUCCESS) {
+    log_.Write(L"working folder removed");
+  } else {
+    log_.Failure(L"removing the working folder " + path_, error);
+  }
   path_.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "run_log.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -92,7 +93,8 @@ StaleRootAction DecideStaleRoot(const RootPlace& place);
 // meanwhile. Going out of scope ends the hold and leaves the tree in place.
 class PreparedRoot {
  public:
-  PreparedRoot() = default;
+  // What it finds, sets aside, creates and removes goes to `log`.
+  explicit PreparedRoot(const RunLog& log = OffRunLog()) : log_(log) {}
   PreparedRoot(const PreparedRoot&) = delete;
   PreparedRoot& operator=(const PreparedRoot&) = delete;
 
@@ -113,6 +115,7 @@ class PreparedRoot {
   void Remove();
 
  private:
+  const RunLog& log_;
   std::wstring path_;
   ScopedFile hold_;
 };

@@ -38,9 +38,19 @@ std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
   return expanded;
 }
 
-void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder) {
+void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder, const RunLog& log) {
   const std::wstring folder = MakerFolderPath(parentFolder);
-  if (!folder.empty()) RemoveFolderIfEmpty(folder);
+  if (folder.empty()) {
+    log.Write(L"maker's folder: its parent folder could not be looked up; nothing tidied");
+    return;
+  }
+  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    log.Write(L"maker's folder not there: " + folder);
+  } else if (RemoveFolderIfEmpty(folder)) {
+    log.Write(L"maker's folder removed (it was empty): " + folder);
+  } else {
+    log.Write(L"maker's folder kept (not empty): " + folder);
+  }
 }
 
 }  // namespace
@@ -60,9 +70,9 @@ std::wstring MakerFolderPath(const std::wstring& parentFolder) {
   return parentFolder + kMakerFolderSuffix;
 }
 
-void TidyMakerFolders() {
-  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder());
-  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder());
+void TidyMakerFolders(const RunLog& log) {
+  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder(), log);
+  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder(), log);
 }
 
 }  // namespace qnvpd

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "run_log.h"
+
 namespace qnvpd {
 
 // The program-files folder and the all-users Start-menu programs folder, read
@@ -15,7 +17,8 @@ std::wstring ReadCommonProgramsFolder();
 // the lookup gave nothing, so that no folder at the drive's root is touched.
 std::wstring MakerFolderPath(const std::wstring& parentFolder);
 
-// Removes both maker's folders where they are empty (see RemoveFolderIfEmpty).
-void TidyMakerFolders();
+// Removes both maker's folders where they are empty (see RemoveFolderIfEmpty);
+// what it found goes to `log`.
+void TidyMakerFolders(const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "run_log.h"
+
 namespace qnvpd {
 
 enum class InstallExtraction {
@@ -16,15 +18,17 @@ enum class InstallExtraction {
 
 // Creates the eleven folders and writes the 39 files of the install run into the
 // prepared ExtractionRoot, then checks for setup.exe. File names are read in the
-// string-table language of userLanguage.
+// string-table language of userLanguage. What was written, and what failed and
+// why, goes to `log`.
 InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
-                                        std::wstring* setupPath);
+                                        std::wstring* setupPath, const RunLog& log = OffRunLog());
 
 // Writes the three files of the removal kit into the ExtractionRoot. False when a
 // file could not be written in full or does not match the build's table (or
 // failed any other step after its resource was found); writing stops there. A
 // resource left out of the build is not a failure here: the removal run's
 // presence checks decide about it.
-bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage);
+bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage,
+                       const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

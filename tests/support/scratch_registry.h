@@ -98,7 +98,7 @@ class ScratchRegistryTest : public ::testing::Test {
   void Remove(const std::string& path) { RegDeleteTreeA(root_, path.c_str()); }
 
   // What a section writer puts on disk through a text-mode stream.
-  std::string Capture(void (*writer)(std::FILE*)) {
+  std::string Capture(int (*writer)(std::FILE*)) {
     std::wstring path = folder_ + L"section.txt";
     std::FILE* out = _wfopen(path.c_str(), L"wt");
     if (out == nullptr) {

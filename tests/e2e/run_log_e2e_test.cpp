@@ -1,0 +1,152 @@
+// The run log end to end: switched on by the machine policy (in the 64-bit
+// registry view, where Group Policy writes it), appended to by every run, and
+// never able to change a run.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "package_runner.h"
+
+namespace qnvpd_test {
+namespace {
+
+constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\KAVRO\\QNVPDSetup";
+
+void SetLogPolicy(const std::wstring* logFile) {
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0,
+                                           KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
+                                           nullptr));
+  if (logFile == nullptr) {
+    RegDeleteValueW(key, L"LogFile");
+  } else {
+    RegSetValueExW(key, L"LogFile", 0, REG_EXPAND_SZ,
+                   reinterpret_cast<const BYTE*>(logFile->c_str()),
+                   static_cast<DWORD>((logFile->size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+std::vector<std::string> Lines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  const std::string text = ReadFileBytes(path);
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "the log ends in a partial line";
+  return lines;
+}
+
+// The first line holding every one of `parts`, or "" when there is none.
+std::string LineWith(const std::vector<std::string>& lines, std::vector<std::string> parts) {
+  for (const std::string& line : lines) {
+    bool all = true;
+    for (const std::string& part : parts) all = all && line.find(part) != std::string::npos;
+    if (all) return line;
+  }
+  return std::string();
+}
+
+class RunLogE2eTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    static int serial = 0;
+    own_ = ScratchDir() + L"\\runlog" + std::to_wstring(++serial);
+    DeleteTree(own_);
+    ASSERT_TRUE(CreateDirectoryW(own_.c_str(), nullptr));
+    temp_ = own_ + L"\\temp";
+    CreateDirectoryW(temp_.c_str(), nullptr);
+    root_ = temp_ + L"\\" + kProductCode + L"\\";
+    report_ = own_ + L"\\report.txt";
+    log_ = own_ + L"\\logs\\setup.log";
+    CreateDirectoryW((own_ + L"\\logs").c_str(), nullptr);
+    // The variable is the package's own, so the value must be expanded.
+    const std::wstring policy = L"%QNVPD_TEST_LOGS%\\setup.log";
+    SetLogPolicy(&policy);
+    env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
+    env_[L"QNVPD_STANDIN_REPORT"] = report_;
+  }
+  void TearDown() override { SetLogPolicy(nullptr); }
+
+  RunResult Run(const std::wstring& arguments, const std::wstring& package = PackagePath()) {
+    RunOptions options;
+    options.arguments = arguments;
+    options.tempFolder = temp_;
+    options.env = env_;
+    return RunProgram(package, options);
+  }
+
+  std::wstring own_, temp_, root_, report_, log_;
+  std::map<std::wstring, std::wstring> env_;
+};
+
+TEST_F(RunLogE2eTest, SuccessfulRunsAreRecordedAndAppended) {
+  env_[L"QNVPD_STANDIN_POST"] = L"42";
+  ASSERT_EQ(42u, Run(L"-s1 -QN:COM3").exitCode);
+  ASSERT_EQ(42u, Run(L"-u1").exitCode);
+
+  const std::vector<std::string> lines = Lines(log_);
+  const std::string pid = ReportValues(ReadReport(report_), "setup.pid").at(0);
+  EXPECT_NE("", LineWith(lines, {"start: package 7.2.10.0", "-s1 -QN:COM3", "run mode 1"}));
+  EXPECT_NE("", LineWith(lines, {"check: port options QN 3, VD 0"}));
+  EXPECT_NE("", LineWith(lines, {"working folder: ", Narrow(root_)}));
+  EXPECT_NE("", LineWith(lines, {"payload written: 39 files"}));
+  EXPECT_NE("", LineWith(lines, {"PORTS.dat written: [PORTS] 0 lines, [QNVPD] 0 lines"}));
+  EXPECT_NE("", LineWith(lines, {"started setup.exe: process " + pid,
+                                 "setup.exe\" /clone_wait /hide_progress", "/W32:"}));
+  EXPECT_NE("", LineWith(lines, {"setup.exe ended: exit code 0"}));
+  EXPECT_NE("", LineWith(lines, {"installer reported result 42"}));
+  EXPECT_NE("", LineWith(lines, {"working folder removed"}));
+  EXPECT_NE("", LineWith(lines, {"start", "-u1", "run mode 2"})) << "the second run appends";
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines.back().find("exit code 42"));
+}
+
+TEST_F(RunLogE2eTest, FailingRunsNameTheirCause) {
+  EXPECT_EQ(1001u, Run(L"-u1", VariantPackagePath(L"nosetup")).exitCode);
+  std::vector<std::string> lines = Lines(log_);
+  EXPECT_NE("", LineWith(lines, {"setup.exe is missing from the package"}));
+  EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
+
+  DeleteFileW(log_.c_str());
+  env_[L"QNVPD_STANDIN_EXIT"] = L"2";
+  EXPECT_EQ(1001u, Run(L"-u1").exitCode);
+  lines = Lines(log_);
+  EXPECT_NE("", LineWith(lines, {"setup.exe ended: exit code 2"}));
+  EXPECT_NE("", LineWith(lines, {"the installation failed"}));
+  EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
+}
+
+TEST_F(RunLogE2eTest, LogThatCannotBeWrittenOrIsNotAskedForChangesNothing) {
+  env_[L"QNVPD_STANDIN_POST"] = L"7";
+  env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\no such folder";
+  EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  EXPECT_EQ(1u, ReportValues(ReadReport(report_), "setup").size()) << "the installer ran once";
+  EXPECT_FALSE(FolderExists(own_ + L"\\no such folder"));
+  EXPECT_FALSE(FolderExists(root_));
+
+  SetLogPolicy(nullptr);
+  env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
+  EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  EXPECT_FALSE(FileExists(log_));
+}
+
+// A full drive as the temporary folder: the log says which file could not be
+// written and why (mounted by the full-drive fixtures; skips without them).
+TEST_F(RunLogE2eTest, FullDriveIsNamedWithTheSystemsError) {
+  const std::wstring drive = FullDrive(L"QNVPD_DISKFULL_DRIVE");
+  if (drive.empty()) GTEST_SKIP() << "no disk-full drive";
+  DeleteTree(drive + kProductCode);
+  temp_ = drive;
+  EXPECT_EQ(1001u, Run(L"-u1").exitCode);
+  const std::vector<std::string> lines = Lines(log_);
+  EXPECT_NE("", LineWith(lines, {"failed", "error 112"}));
+  EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
+}
+
+}  // namespace
+}  // namespace qnvpd_test
