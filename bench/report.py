@@ -47,8 +47,9 @@ def main(path):
         runs[rnd][label] = (numbers, stamps)
 
     rounds = sorted(r for r in runs if "package" in runs[r] and "baseline_gui" in runs[r])
-    labels = [l for l in ["package", "baseline", "baseline_gui", "7zip_sfx", "nsis",
-                          "package_phases"] if any(l in runs[r] for r in rounds)]
+    known = ["package", "baseline", "baseline_gui", "7zip_sfx", "nsis", "package_phases"]
+    extra = sorted({l for r in rounds for l in runs[r]} - set(known))
+    labels = [l for l in known + extra if all(l in runs[r] for r in rounds)]
     print(f"rounds: {len(rounds)}")
     print("contender        median ms   /baseline (quartiles)   /GUI baseline (quartiles)"
           "   to setup.exe start   exit codes")
@@ -64,7 +65,7 @@ def main(path):
               f"({qb[0]:.3f}–{qb[1]:.3f})   {statistics.median(vs_gui):.3f} "
               f"({qg[0]:.3f}–{qg[1]:.3f})          {setup_text}        {codes}")
 
-    for label in ("7zip_sfx", "nsis"):
+    for label in ["7zip_sfx", "nsis"] + extra:
         if label in labels:
             below = sum(runs[r]["package"][0][0] < runs[r][label][0][0] for r in rounds)
             ratio = [runs[r]["package"][0][0] / runs[r][label][0][0] for r in rounds]
