@@ -121,6 +121,18 @@ TEST_F(RunLogE2eTest, FailingRunsNameTheirCause) {
   EXPECT_NE(std::string::npos, lines.back().find("exit code 1001"));
 }
 
+TEST_F(RunLogE2eTest, RemovalRunIsRecorded) {
+  ASSERT_EQ(0u, Run(L"-u3").exitCode);
+  const std::vector<std::string> lines = Lines(log_);
+  EXPECT_NE("", LineWith(lines, {"start: package", "-u3", "run mode 3"}));
+  EXPECT_NE("", LineWith(lines, {"removal kit written: 3 files"}));
+  EXPECT_NE("", LineWith(lines, {"calling the removal library's entry"}));
+  EXPECT_NE("", LineWith(lines, {"started KPESetup", ".exe\" /9"}));
+  EXPECT_NE("", LineWith(lines, {"maker's folder", "\\KAVRO"}));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines.back().find("exit code 0"));
+}
+
 TEST_F(RunLogE2eTest, LogThatCannotBeWrittenOrIsNotAskedForChangesNothing) {
   env_[L"QNVPD_STANDIN_POST"] = L"7";
   env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\no such folder";
