@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <cwchar>
 #include <initializer_list>
@@ -80,6 +81,62 @@ bool IsPlainFolder(HANDLE held, const std::wstring& place) {
     }
   }
   return true;
+}
+
+// Creates the folder at `place` and opens it held (as OpenHeld) in one step, so
+// nobody can put another folder there between the creation and the hold. Null,
+// with the last error set, when it cannot: ERROR_ALREADY_EXISTS when something
+// stands there.
+HANDLE CreateHeldFolder(const std::wstring& place, PSECURITY_DESCRIPTOR descriptor) {
+  using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+  using ToNativeNameFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*, PVOID);
+  using FreeNameFn = VOID(NTAPI*)(PUNICODE_STRING);
+  using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
+  // The native call is the only one that creates a folder and returns a handle
+  // to it. It and its helpers (the same name conversion CreateDirectoryW uses)
+  // are looked up, as ntdll is not among the package's imports.
+  HMODULE ntdll = GetModuleHandleW(L"ntdll");
+  if (ntdll == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  auto lookUp = [ntdll](const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(ntdll, name));
+  };
+  auto createFile = reinterpret_cast<NtCreateFileFn>(lookUp("NtCreateFile"));
+  auto toNativeName = reinterpret_cast<ToNativeNameFn>(lookUp("RtlDosPathNameToNtPathName_U"));
+  auto freeName = reinterpret_cast<FreeNameFn>(lookUp("RtlFreeUnicodeString"));
+  auto statusToError = reinterpret_cast<StatusToErrorFn>(lookUp("RtlNtStatusToDosError"));
+  if (createFile == nullptr || toNativeName == nullptr || freeName == nullptr ||
+      statusToError == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  UNICODE_STRING name = {};
+  if (!toNativeName(place.c_str(), &name, nullptr, nullptr)) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return nullptr;
+  }
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+  IO_STATUS_BLOCK io = {};
+  HANDLE folder = nullptr;
+  // FILE_CREATE fails on anything already there, a link included; the access
+  // and sharing are those of OpenHeld.
+  const NTSTATUS status =
+      createFile(&folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                 &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                 FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
+                 nullptr, 0);
+  freeName(&name);
+  if (status < 0) {
+    SetLastError(statusToError(status));
+    return nullptr;
+  }
+  return folder;
 }
 
 std::wstring WithoutTrailingBackslash(const std::wstring& folder) {
@@ -332,14 +389,9 @@ bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
     if (!ClearPlace(place, query, log_)) return false;
     // Only a folder this call created carries our descriptor; one that
     // reappeared after the renaming could hold files planted by someone else.
-    if (CreateDirectoryW(root.c_str(), security.Attributes())) {
-      hold_.Reset(OpenHeld(place));
-      if (!hold_.IsValid() || !IsPlainFolder(hold_.Get(), place)) {
-        // Swapped before we could hold it: whatever is there now is not ours.
-        hold_.Reset();
-        log_.Write(L"working folder " + root + L" was replaced before it could be held");
-        return false;
-      }
+    HANDLE created = CreateHeldFolder(place, security.Attributes()->lpSecurityDescriptor);
+    if (created != nullptr) {
+      hold_.Reset(created);
       path_ = root;
       log_.Write(L"working folder: " + root);
       return true;
