@@ -80,9 +80,18 @@ std::wstring DescribeError(DWORD error) {
 
 bool RunLog::Open(const std::wstring& path) {
   // Append-only access: every write lands at the end of the file, whatever
-  // another run appended meanwhile.
-  file_.Reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // another run appended meanwhile. The name is opened as itself: this program
+  // runs elevated, and a link or a second name put where the log goes would
+  // make it append to a file of someone else's choosing.
+  file_.Reset(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  constexpr DWORD kNotAPlainFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (IsOn() && (!GetFileInformationByHandle(file_.Get(), &info) ||
+                 (info.dwFileAttributes & kNotAPlainFile) || info.nNumberOfLinks != 1)) {
+    file_.Reset();
+  }
   return IsOn();
 }
 

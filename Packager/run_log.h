@@ -40,7 +40,8 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
 
   // Opens `path` for appending (created when missing). False, and the log
-  // stays off, when it cannot be opened.
+  // stays off, when it cannot be opened or the name is a link or one of
+  // several names of a file.
   bool Open(const std::wstring& path);
   bool IsOn() const { return file_.IsValid(); }
 

@@ -13,6 +13,7 @@ using qnvpd_test::Raw;
 using qnvpd_test::ReadFileBytes;
 using qnvpd_test::ScratchFolder;
 using qnvpd_test::ScratchRegistryTest;
+using qnvpd_test::WriteFileBytes;
 
 TEST(RunLogLine, StampPidAndOneLineOfUtf8) {
   SYSTEMTIME at = {};
@@ -58,6 +59,15 @@ TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   const size_t failed = text.find("] writing PORTS.dat failed: error 112: ");
   const size_t three = text.find("] three\r\n");
   EXPECT_TRUE(one < two && two < failed && failed < three && three != std::string::npos) << text;
+
+  // A second name for someone else's file is not followed.
+  const std::wstring other = scratch.Path() + L"\\other.txt";
+  WriteFileBytes(other, "theirs");
+  ASSERT_TRUE(CreateHardLinkW((scratch.Path() + L"\\linked.log").c_str(), other.c_str(), nullptr));
+  RunLog linked;
+  EXPECT_FALSE(linked.Open(scratch.Path() + L"\\linked.log"));
+  linked.Write(L"nothing");
+  EXPECT_EQ("theirs", ReadFileBytes(other));
 
   RunLog off;
   EXPECT_FALSE(off.Open(scratch.Path() + L"\\missing\\run.log"));
