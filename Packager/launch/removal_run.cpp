@@ -1,6 +1,7 @@
 #include "launch/removal_run.h"
 
 #include <initializer_list>
+#include <iterator>
 
 #include "bounded_text.h"
 #include "checks/wow64.h"
@@ -36,19 +37,11 @@ DWORD LibraryLoadFlags() {
   return LOAD_WITH_ALTERED_SEARCH_PATH;
 }
 
-// Both flag sets need a full path; the ExtractionRoot is relative when the
-// temporary folder was the Windows folder.
-std::wstring FullPath(const std::wstring& path) {
-  wchar_t full[kPathCapacity] = {};
-  const DWORD length = GetFullPathNameW(path.c_str(), kPathCapacity, full, nullptr);
-  if (length == 0 || length >= kPathCapacity) return path;
-  return std::wstring(full, length);
-}
-
 // Runs the library's removal entry, if it loads and has one; the library is
 // released again before anything else starts.
 void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
-  ScopedLibrary library(LoadLibraryExW(FullPath(libraryPath).c_str(), nullptr, LibraryLoadFlags()));
+  // Both flag sets need a full path, which the working folder always is.
+  ScopedLibrary library(LoadLibraryExW(libraryPath.c_str(), nullptr, LibraryLoadFlags()));
   if (!library.IsValid()) {
     log.Failure(L"loading the removal library " + libraryPath, GetLastError());
     return;
@@ -56,7 +49,9 @@ void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
   auto entry = reinterpret_cast<UninstallEntryFn>(
       reinterpret_cast<void*>(GetProcAddress(library.Get(), kUninstallEntryName)));
   if (entry == nullptr) {
-    log.Write(L"the removal library has no entry \"RCVCLN_UninstQNCOMUSB\"; not called");
+    log.Write(L"the removal library has no entry " +
+              std::wstring(std::begin(kUninstallEntryName), std::end(kUninstallEntryName) - 1) +
+              L"; not called");
     return;
   }
   log.Write(L"calling the removal library's entry");
