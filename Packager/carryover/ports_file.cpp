@@ -9,6 +9,7 @@
 
 #include "carryover/usb_interfaces.h"
 #include "carryover/virtual_ports.h"
+#include "last_error.h"
 
 namespace qnvpd {
 namespace {
@@ -16,13 +17,6 @@ namespace {
 struct CloseStream {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
-
-// The runtime keeps the system's error of a failed call; a stream error that
-// never reached the system leaves none, and then `fallback` stands.
-DWORD LastErrorOr(DWORD fallback) {
-  const DWORD error = GetLastError();
-  return error != ERROR_SUCCESS ? error : fallback;
-}
 
 }  // namespace
 

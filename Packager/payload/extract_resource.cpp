@@ -1,19 +1,13 @@
 #include "payload/extract_resource.h"
 
 #include "bounded_text.h"
+#include "last_error.h"
 #include "payload/payload_checksums.h"
 #include "scoped.h"
 
 namespace qnvpd {
 
 namespace {
-
-// The failing call's error, never 0: a caller must not read a failure as success
-// because the platform left the last error unset.
-DWORD LastErrorOr(DWORD fallback) {
-  const DWORD error = GetLastError();
-  return error != ERROR_SUCCESS ? error : fallback;
-}
 
 DWORD Fail(ExtractStep* step, ExtractStep failed, DWORD error) {
   if (step != nullptr) *step = failed;
