@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "bounded_text.h"
+#include "held_folder.h"
 #include "payload/cleanup.h"
 #include "payload/payload_manifest.h"
 #include "scoped.h"
@@ -27,61 +28,12 @@ constexpr int kCreateAttempts = 3;
 // Sibling names tried when something is renamed aside.
 constexpr int kAsideNameAttempts = 10;
 
-// S-1-5-<rids> built in place (the well-known-SID call is missing on the oldest
-// systems the package accepts).
-bool BuildNtSid(BYTE* buffer, DWORD capacity, std::initializer_list<DWORD> rids) {
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  const BYTE count = static_cast<BYTE>(rids.size());
-  if (GetSidLengthRequired(count) > capacity || !InitializeSid(buffer, &nt, count)) return false;
-  DWORD index = 0;
-  for (DWORD rid : rids) *GetSidSubAuthority(buffer, index++) = rid;
-  return true;
-}
-
-// Administrators or SYSTEM: the only ones who may have written into a stale root
-// that is deleted rather than set aside.
-bool IsAdministratorsOrSystem(PSID sid) {
-  alignas(DWORD) BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
-  alignas(DWORD) BYTE system[SECURITY_MAX_SID_SIZE] = {};
-  if (sid == nullptr || !IsValidSid(sid)) return false;
-  if (!BuildNtSid(administrators, sizeof administrators,
-                  {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}) ||
-      !BuildNtSid(system, sizeof system, {SECURITY_LOCAL_SYSTEM_RID})) {
-    return false;
-  }
-  return EqualSid(sid, administrators) || EqualSid(sid, system);
-}
-
 bool IsPlainName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
   return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
 }
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-// Opened as itself, never followed, and without FILE_SHARE_DELETE: while this
-// handle is open nobody can rename or delete what it names. (The listing right
-// is what makes the share mode count; attribute access alone is not checked.)
-HANDLE OpenHeld(const std::wstring& path) {
-  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-// A real folder, checked through the handle (which pins it) and through its path
-// (Wine reports a link as a reparse point only there).
-bool IsPlainFolder(HANDLE held, const std::wstring& place) {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(held, &info)) return false;
-  const DWORD byPath = GetFileAttributesW(place.c_str());
-  for (DWORD attributes : {info.dwFileAttributes, byPath}) {
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Creates the folder at `place` and opens it held (as OpenHeld) in one step, so
 // nobody can put another folder there between the creation and the hold. Null,
@@ -165,7 +117,7 @@ RootPlace SystemInspect(const std::wstring& place) {
   found.kind = RootPlace::Folder;
   // The owner and DACL are read through a handle on the folder itself, so that
   // a link put there meanwhile is not followed to someone else's descriptor.
-  ScopedFile folder(OpenHeld(place));
+  ScopedFile folder(OpenHeldFolder(place));
   if (!folder.IsValid()) return found;
   if (!IsPlainFolder(folder.Get(), place)) {
     found.kind = RootPlace::Link;
@@ -225,7 +177,7 @@ std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind, const 
 // Deletes a folder tree it has just renamed aside, if what is there now is still
 // a private folder: held while its entries go, so it cannot be swapped.
 void RemoveSetAsideTree(const std::wstring& aside, const RootPlaceQuery& query) {
-  ScopedFile held(OpenHeld(aside));
+  ScopedFile held(OpenHeldFolder(aside));
   if (!held.IsValid() || !IsPlainFolder(held.Get(), aside)) return;
   const RootPlace now = query.inspect(aside);
   if (DecideStaleRoot(now) != StaleRootAction::RemoveOurs) return;
@@ -248,65 +200,6 @@ bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query, const Ru
 }
 
 }  // namespace
-
-PrivateFolderSecurity::PrivateFolderSecurity() {
-  if (!BuildNtSid(administrators_, sizeof administrators_,
-                  {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}) ||
-      !BuildNtSid(system_, sizeof system_, {SECURITY_LOCAL_SYSTEM_RID})) {
-    return;
-  }
-  if (!InitializeAcl(reinterpret_cast<PACL>(acl_), sizeof acl_, ACL_REVISION)) return;
-  if (!Allow(administrators_) || !Allow(system_)) return;
-
-  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
-  // Set explicitly: the default owner may be the user's own account, and an
-  // owner can always rewrite the DACL, that is let anyone in.
-  if (!SetSecurityDescriptorOwner(&descriptor_, administrators_, FALSE)) return;
-  if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<PACL>(acl_), FALSE)) return;
-  // Protected: nothing of the temporary folder's own entries is inherited, so
-  // whoever may write there cannot write in here.
-  if (!SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) return;
-  attributes_.nLength = sizeof attributes_;
-  attributes_.lpSecurityDescriptor = &descriptor_;
-  attributes_.bInheritHandle = FALSE;
-  ready_ = true;
-}
-
-bool PrivateFolderSecurity::Allow(PSID sid) {
-  return AddAccessAllowedAceEx(reinterpret_cast<PACL>(acl_), ACL_REVISION,
-                               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
-                               sid) != FALSE;
-}
-
-bool IsPrivateDescriptor(PSECURITY_DESCRIPTOR descriptor) {
-  if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor)) return false;
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
-      !IsAdministratorsOrSystem(owner)) {
-    return false;
-  }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
-      !(control & SE_DACL_PROTECTED)) {
-    return false;
-  }
-  BOOL present = FALSE;
-  PACL dacl = nullptr;
-  // A missing or null DACL lets everyone in.
-  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
-      dacl == nullptr) {
-    return false;
-  }
-  for (DWORD index = 0; index < dacl->AceCount; ++index) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, index, &ace)) return false;
-    if (static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-    if (!IsAdministratorsOrSystem(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)) return false;
-  }
-  return true;
-}
 
 const RootPlaceQuery& SystemRootPlaceQuery() {
   static const RootPlaceQuery query = {SystemInspect};

@@ -1,4 +1,5 @@
 #include "payload/extraction_root.h"
+#include "private_security.h"
 
 #include <windows.h>
 
