@@ -23,6 +23,12 @@ class Scoped {
     Reset();
     return &handle_;
   }
+  // Gives the handle up to the caller, who closes it from then on.
+  Handle Release() {
+    Handle handle = handle_;
+    handle_ = Traits::Invalid();
+    return handle;
+  }
   void Reset(Handle handle = Traits::Invalid()) {
     if (IsValid()) Traits::Close(handle_);
     handle_ = handle;

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <winternl.h>
 
 #include <cwchar>
 #include <initializer_list>
@@ -34,62 +33,6 @@ bool IsPlainName(const std::wstring& name) {
 }
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-// Creates the folder at `place` and opens it held (as OpenHeld) in one step, so
-// nobody can put another folder there between the creation and the hold. Null,
-// with the last error set, when it cannot: ERROR_ALREADY_EXISTS when something
-// stands there.
-HANDLE CreateHeldFolder(const std::wstring& place, PSECURITY_DESCRIPTOR descriptor) {
-  using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-  using ToNativeNameFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*, PVOID);
-  using FreeNameFn = VOID(NTAPI*)(PUNICODE_STRING);
-  using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
-  // The native call is the only one that creates a folder and returns a handle
-  // to it. It and its helpers (the same name conversion CreateDirectoryW uses)
-  // are looked up, as ntdll is not among the package's imports.
-  HMODULE ntdll = GetModuleHandleW(L"ntdll");
-  if (ntdll == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
-  auto lookUp = [ntdll](const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(ntdll, name));
-  };
-  auto createFile = reinterpret_cast<NtCreateFileFn>(lookUp("NtCreateFile"));
-  auto toNativeName = reinterpret_cast<ToNativeNameFn>(lookUp("RtlDosPathNameToNtPathName_U"));
-  auto freeName = reinterpret_cast<FreeNameFn>(lookUp("RtlFreeUnicodeString"));
-  auto statusToError = reinterpret_cast<StatusToErrorFn>(lookUp("RtlNtStatusToDosError"));
-  if (createFile == nullptr || toNativeName == nullptr || freeName == nullptr ||
-      statusToError == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
-  UNICODE_STRING name = {};
-  if (!toNativeName(place.c_str(), &name, nullptr, nullptr)) {
-    SetLastError(ERROR_BAD_PATHNAME);
-    return nullptr;
-  }
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
-  IO_STATUS_BLOCK io = {};
-  HANDLE folder = nullptr;
-  // FILE_CREATE fails on anything already there, a link included; the access
-  // and sharing are those of OpenHeld.
-  const NTSTATUS status =
-      createFile(&folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                 &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                 FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                 FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
-                 nullptr, 0);
-  freeName(&name);
-  if (status < 0) {
-    SetLastError(statusToError(status));
-    return nullptr;
-  }
-  return folder;
-}
 
 std::wstring WithoutTrailingBackslash(const std::wstring& folder) {
   if (!folder.empty() && folder.back() == L'\\') return folder.substr(0, folder.size() - 1);
@@ -147,17 +90,22 @@ bool CanReachLinkItself(const std::wstring& place) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// A sibling of the place no earlier run can have used: "<place>.<process>-<tick>-".
+std::wstring UniqueSiblingStem(const std::wstring& place) {
+  return place + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(GetTickCount()) + L"-";
+}
+
 // Renames what stands at the place to a new sibling name and returns that name;
 // empty when it could not be renamed (on Windows, for instance, a folder from
-// which a program is running).
+// which a program is running, or a file another program holds open).
 std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind, const RunLog& log) {
   if (kind == RootPlace::Link && !CanReachLinkItself(place)) {
     log.Write(L"a link stands at " + place + L" and cannot be renamed as itself here; "
               L"nothing behind it is touched");
     return std::wstring();
   }
-  const std::wstring stem = place + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(GetTickCount()) + L"-";
+  const std::wstring stem = UniqueSiblingStem(place);
   for (int attempt = 0; attempt < kAsideNameAttempts; ++attempt) {
     const std::wstring aside = stem + std::to_wstring(attempt);
     // No copy: a link is renamed as itself, its target never touched.
@@ -175,15 +123,17 @@ std::wstring RenameAside(const std::wstring& place, RootPlace::Kind kind, const 
 }
 
 // Deletes a folder tree it has just renamed aside, if what is there now is still
-// a private folder: held while its entries go, so it cannot be swapped.
+// a private folder: held while its entries go, then deleted through its anchor,
+// so it cannot be swapped.
 void RemoveSetAsideTree(const std::wstring& aside, const RootPlaceQuery& query) {
   ScopedFile held(OpenHeldFolder(aside));
   if (!held.IsValid() || !IsPlainFolder(held.Get(), aside)) return;
+  ScopedHandle anchor(ReopenThroughHandle(held.Get(), FILE_READ_ATTRIBUTES));
   const RootPlace now = query.inspect(aside);
-  if (DecideStaleRoot(now) != StaleRootAction::RemoveOurs) return;
+  if (!anchor.IsValid() || DecideStaleRoot(now) != StaleRootAction::RemoveOurs) return;
   if (!RemoveEntriesBelow(aside + L"\\")) return;
   held.Reset();
-  RemoveDirectoryW(aside.c_str());
+  DeleteAnchoredFolder(anchor.Get());
 }
 
 // Clears the root's place; false when what stands there cannot be renamed.
@@ -199,10 +149,59 @@ bool ClearPlace(const std::wstring& place, const RootPlaceQuery& query, const Ru
   return true;
 }
 
+DWORD SystemTempPath(DWORD capacity, wchar_t* buffer) {
+  // Where the system has it, the newer query gives SYSTEM (a deployment agent)
+  // a folder only administrators can write, and everyone else the same folder
+  // as before.
+  using TempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+  auto tempPath2 = kernel32 == nullptr ? nullptr
+                                       : reinterpret_cast<TempPath2Fn>(reinterpret_cast<void*>(
+                                             GetProcAddress(kernel32, "GetTempPath2W")));
+  return tempPath2 != nullptr ? tempPath2(capacity, buffer) : GetTempPathW(capacity, buffer);
+}
+
+// Whether the folder the handle names lies where a private descriptor keeps
+// others out: a local volume that keeps access lists. On FAT, exFAT or a share
+// every user could write into the working folder while the installer runs.
+bool KeepsFoldersPrivate(HANDLE folder, const std::wstring& path, const RootPlaceQuery& query,
+                         const RunLog& log) {
+  const FolderVolume volume = query.volume(folder);
+  if (volume.known && volume.local && volume.keepsAccessLists) return true;
+  log.Write(L"working folder: none; " + path +
+            (!volume.known  ? L": its volume could not be asked"
+             : !volume.local ? L" lies on a network or remote device"
+                             : L" lies on a volume that keeps no access lists (such as FAT)") +
+            L", where a folder cannot be kept private");
+  return false;
+}
+
+// Creates and holds a new private sibling "<place>.<unique>" as the root, for
+// when the place itself cannot be had; its path with a backslash, or empty.
+std::wstring CreateSiblingRoot(const std::wstring& place, PSECURITY_DESCRIPTOR descriptor,
+                               ScopedHandle* created, const RunLog& log) {
+  const std::wstring stem = UniqueSiblingStem(place);
+  for (int attempt = 0; attempt < kAsideNameAttempts; ++attempt) {
+    const std::wstring sibling = stem + std::to_wstring(attempt);
+    created->Reset(CreateHeldFolder(sibling, descriptor));
+    if (created->IsValid()) {
+      log.Write(L"what stands at " + place + L" is left alone; the working folder is a sibling");
+      return sibling + L"\\";
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      log.Failure(L"creating the working folder " + sibling, error);
+      return std::wstring();
+    }
+  }
+  log.Write(L"working folder: none; every sibling name of " + place + L" is taken");
+  return std::wstring();
+}
+
 }  // namespace
 
 const RootPlaceQuery& SystemRootPlaceQuery() {
-  static const RootPlaceQuery query = {SystemInspect};
+  static const RootPlaceQuery query = {SystemInspect, SystemTempPath, QueryFolderVolume};
   return query;
 }
 
@@ -247,13 +246,17 @@ std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring&
   return base + productCode + L"\\";
 }
 
-std::wstring GetExtractionBase() {
+bool IsNetworkFolderText(const std::wstring& base) {
+  return base.size() >= 2 && base[0] == L'\\' && base[1] == L'\\';
+}
+
+std::wstring GetExtractionBase(const RootPlaceQuery& query) {
   wchar_t temp[kPathChars] = {};
   wchar_t windows[kPathChars] = {};
   wchar_t current[kPathChars] = {};
   // A length of 0 is a failure and one of the capacity or more a path that does
   // not fit; neither leaves a text we may use, whatever the buffer holds.
-  const DWORD tempLength = GetTempPathW(kPathChars, temp);
+  const DWORD tempLength = query.tempPath(kPathChars, temp);
   if (tempLength == 0 || tempLength >= kPathChars) return std::wstring();
   const DWORD windowsLength = GetWindowsDirectoryW(windows, kPathChars);
   if (windowsLength == 0 || windowsLength >= kPathChars) return std::wstring();
@@ -265,29 +268,48 @@ std::wstring GetExtractionBase() {
 bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
   hold_.Reset();
   path_.clear();
+  const std::wstring base = GetExtractionBase(query);
   const std::wstring root =
-      ComposeExtractionRoot(GetExtractionBase(), LoadProgramString(kProductCodeId, userLanguage));
+      ComposeExtractionRoot(base, LoadProgramString(kProductCodeId, userLanguage));
   if (root.empty()) {
     log_.Write(L"working folder: none; the temporary folder could not be read, or it is not "
                L"an absolute path that fits 260 characters");
     return false;
+  }
+  if (IsNetworkFolderText(base)) {
+    log_.Write(L"working folder: none; the temporary folder " + base +
+               L" is a network path, where a folder cannot be kept private");
+    return false;
+  }
+  // Asked of the temporary folder first, so that nothing at all is written on
+  // such a volume, and again of the created folder itself, which settles it.
+  {
+    ScopedFile baseFolder(CreateFileW(base.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!baseFolder.IsValid()) {
+      log_.Failure(L"opening the temporary folder " + base, GetLastError());
+      return false;
+    }
+    if (!KeepsFoldersPrivate(baseFolder.Get(), base, query, log_)) return false;
   }
   PrivateFolderSecurity security;
   if (security.Attributes() == nullptr) {
     log_.Failure(L"building the working folder's security descriptor", GetLastError());
     return false;
   }
+  PSECURITY_DESCRIPTOR descriptor = security.Attributes()->lpSecurityDescriptor;
   const std::wstring place = WithoutTrailingBackslash(root);
+  ScopedHandle created;
+  std::wstring made;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (!ClearPlace(place, query, log_)) return false;
+    if (!ClearPlace(place, query, log_)) break;
     // Only a folder this call created carries our descriptor; one that
     // reappeared after the renaming could hold files planted by someone else.
-    HANDLE created = CreateHeldFolder(place, security.Attributes()->lpSecurityDescriptor);
-    if (created != nullptr) {
-      hold_.Reset(created);
-      path_ = root;
-      log_.Write(L"working folder: " + root);
-      return true;
+    created.Reset(CreateHeldFolder(place, descriptor));
+    if (created.IsValid()) {
+      made = root;
+      break;
     }
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
@@ -295,21 +317,40 @@ bool PreparedRoot::Prepare(LANGID userLanguage, const RootPlaceQuery& query) {
       return false;
     }
   }
-  log_.Write(L"working folder " + root + L" kept reappearing; none of this run's own");
-  return false;
+  if (!created.IsValid()) {
+    // Whatever holds the fixed name (a file some user keeps open in a shared
+    // temporary folder, a link, a folder that keeps coming back) must not
+    // block the run: a sibling of our own serves, and the squatter stays.
+    made = CreateSiblingRoot(place, descriptor, &created, log_);
+    if (made.empty()) return false;
+  }
+  ScopedHandle anchor(ReopenThroughHandle(created.Get(), FILE_READ_ATTRIBUTES));
+  if (!anchor.IsValid()) {
+    log_.Failure(L"opening the working folder " + made, GetLastError());
+  }
+  if (!anchor.IsValid() || !KeepsFoldersPrivate(created.Get(), made, query, log_)) {
+    created.Reset();
+    if (anchor.IsValid()) DeleteAnchoredFolder(anchor.Get());
+    return false;
+  }
+  hold_.Reset(created.Release());
+  anchor_.Reset(anchor.Release());
+  path_ = made;
+  log_.Write(L"working folder: " + made);
+  return true;
 }
 
 void PreparedRoot::Remove() {
   if (path_.empty()) return;
-  // The entries go while the root is held, so the path cannot lead elsewhere
-  // meanwhile; a folder held open cannot itself be removed, so the hold ends
-  // just before.
-  const std::wstring place = WithoutTrailingBackslash(path_);
+  // The entries go while the root is held; the root itself through its anchor
+  // once the hold has ended: its path is never looked up again, so it cannot
+  // lead elsewhere meanwhile.
+  DWORD error = ERROR_SUCCESS;
   const bool emptied = RemoveEntriesBelow(path_);
-  DWORD error = emptied ? ERROR_SUCCESS : GetLastError();
-  if (emptied) SetFileAttributesW(place.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!emptied) error = GetLastError();
   hold_.Reset();
-  if (emptied && !RemoveDirectoryW(place.c_str())) error = GetLastError();
+  if (emptied && !DeleteAnchoredFolder(anchor_.Get())) error = GetLastError();
+  anchor_.Reset();
   if (error == ERROR_SUCCESS) {
     log_.Write(L"working folder removed");
   } else {

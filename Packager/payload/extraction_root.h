@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "held_folder.h"
 #include "private_security.h"
 #include "run_log.h"
 #include "scoped.h"
@@ -31,10 +32,10 @@ std::wstring ComposeExtractionBase(const wchar_t* tempFolder, const wchar_t* win
 // folder relative to wherever the package was started.
 std::wstring ComposeExtractionRoot(const std::wstring& base, const std::wstring& productCode);
 
-// The base folder from GetTempPathW, GetWindowsDirectoryW and
-// GetCurrentDirectoryW (260-character buffers); empty when a query fails or
-// does not fit.
-std::wstring GetExtractionBase();
+// Whether a base folder text names a network location ("\\server\share\..."
+// and the "\\?\" and "\\.\" forms): its access lists, if any, are kept by
+// another machine, which may let others in.
+bool IsNetworkFolderText(const std::wstring& base);
 
 // What stands at a path, found without following it.
 struct RootPlace {
@@ -43,12 +44,22 @@ struct RootPlace {
   bool isPrivate = false;  // a Folder whose descriptor IsPrivateDescriptor accepts
 };
 
-// How a place is looked at; a seam so tests can present what the file system
-// under test cannot (links on Windows, stored descriptors).
+// What the working folder's preparation asks of the system; a seam so tests
+// can present what the system under test cannot (links on Windows, stored
+// descriptors, volumes without access lists, a temporary-folder path that
+// does not fit).
 struct RootPlaceQuery {
   RootPlace (*inspect)(const std::wstring& place);  // place: no trailing backslash
+  DWORD (*tempPath)(DWORD capacity, wchar_t* buffer);  // as GetTempPathW
+  FolderVolume (*volume)(HANDLE folder);               // a folder opened by handle
 };
 const RootPlaceQuery& SystemRootPlaceQuery();
+
+// The base folder from the temporary-folder query (GetTempPath2W where the
+// system has it: for SYSTEM it gives a folder only administrators can write),
+// GetWindowsDirectoryW and GetCurrentDirectoryW (260-character buffers); empty
+// when a query fails or does not fit.
+std::wstring GetExtractionBase(const RootPlaceQuery& query = SystemRootPlaceQuery());
 
 enum class StaleRootAction {
   Create,     // nothing there: create the root
@@ -70,23 +81,29 @@ class PreparedRoot {
   // Composes the root (the product GUID read in the string-table language of
   // userLanguage), renames aside whatever stands at its place (deleting it
   // only when it is a folder no one but administrators could have written to),
-  // creates it afresh with PrivateFolderSecurity and holds it. False, with
-  // nothing written and nothing deleted, when the temporary folder is unusable,
-  // the root would not be <absolute base><GUID>\, what stands there cannot be
-  // renamed, or no private folder of this run's own could be created.
+  // creates it afresh with PrivateFolderSecurity and holds it. Where what
+  // stands there cannot be renamed, or the place keeps being taken, the root
+  // is a new sibling "<GUID>.<unique>\" instead, and the squatter is left
+  // alone. False, with nothing written and nothing deleted, when the temporary
+  // folder is unusable or on a network, the root would not be
+  // <absolute base><GUID>\, its volume keeps no access lists (so the private
+  // descriptor would not take effect) or no private folder of this run's own
+  // could be created.
   bool Prepare(LANGID userLanguage, const RootPlaceQuery& query = SystemRootPlaceQuery());
 
   // The root, ending in a backslash; empty when not prepared.
   const std::wstring& Path() const { return path_; }
 
-  // Deletes everything below the root while still holding it, then ends the
-  // hold and removes the root itself. What cannot be deleted stays.
+  // Deletes everything below the root while holding it, then ends the hold and
+  // deletes the root through a handle on it taken at its creation: it is never
+  // looked up again by path. What cannot be deleted stays.
   void Remove();
 
  private:
   const RunLog& log_;
   std::wstring path_;
   ScopedFile hold_;
+  ScopedHandle anchor_;  // the same folder, attribute access only, for its deletion
 };
 
 }  // namespace qnvpd

@@ -119,6 +119,10 @@ class PrepareRoot : public ::testing::Test {
     SetFileAttributesW((expected_ + L"setup.exe").c_str(), FILE_ATTRIBUTE_READONLY);
   }
 
+  static std::wstring WithoutBackslash(const std::wstring& folder) {
+    return folder.substr(0, folder.size() - 1);
+  }
+
   ScratchFolder scratch_;
   ScopedEnvironment tmp_;
   std::wstring place_;
@@ -175,41 +179,120 @@ RootPlace ReportLink(const std::wstring& place) {
   return found;
 }
 
+// The system's answers, with the place looked at through `inspect`.
+RootPlaceQuery Inspecting(RootPlace (*inspect)(const std::wstring&)) {
+  RootPlaceQuery query = SystemRootPlaceQuery();
+  query.inspect = inspect;
+  return query;
+}
+
 // Where the descriptor shows that only administrators could have written the
 // stale root, it is deleted, after being renamed aside.
 TEST_F(PrepareRoot, DeletesAStaleRootOnlyAdministratorsCouldWrite) {
   PlantStaleRoot();
   PreparedRoot root;
-  ASSERT_TRUE(root.Prepare(kEnglish, RootPlaceQuery{ReportPrivateFolder}));
+  ASSERT_TRUE(root.Prepare(kEnglish, Inspecting(ReportPrivateFolder)));
   EXPECT_TRUE(EntryNames(expected_).empty());
   EXPECT_TRUE(SetAside().empty()) << Narrow(SetAside().front());
 }
 
-// A link is renamed only as itself. Where the system cannot open it as itself
-// (as here, where the seam calls a real folder a link), a rename would move its
-// target: the run refuses instead, and nothing behind it is touched.
-TEST_F(PrepareRoot, LeavesALinkItCannotRenameAsItselfAlone) {
-  PlantStaleRoot();
-  PreparedRoot root;
-  EXPECT_FALSE(root.Prepare(kEnglish, RootPlaceQuery{ReportLink}));
-  EXPECT_EQ(EntryNames(expected_).size(), 3u);
-  EXPECT_TRUE(SetAside().empty());
+// What cannot be set aside never blocks the run, and is never touched: a link
+// the system cannot rename as itself (here the seam calls a real folder a
+// link; renaming it would move its target), and a folder someone holds open
+// (on Windows also one a program runs from). The run works in a private
+// sibling of its own instead, and removes that sibling at the end.
+TEST_F(PrepareRoot, WorksBesideWhatItCannotSetAside) {
+  for (bool holdIt : {false, true}) {
+    PlantStaleRoot();
+    ScopedFile holder;
+    if (holdIt) {
+      holder.Reset(CreateFileW(place_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      ASSERT_TRUE(holder.IsValid());
+    }
+    PreparedRoot root;
+    ASSERT_TRUE(root.Prepare(kEnglish, Inspecting(holdIt ? ReportPrivateFolder : ReportLink)));
+    ASSERT_EQ(SetAside(), std::vector<std::wstring>{WithoutBackslash(root.Path())}) << holdIt;
+    EXPECT_EQ(0u, root.Path().find(place_ + L".")) << Narrow(root.Path());
+    EXPECT_TRUE(EntryNames(root.Path()).empty());
+    EXPECT_FALSE(MoveFileW(WithoutBackslash(root.Path()).c_str(), (scratch_ / L"m").c_str()))
+        << "held like the usual root";
+    root.Remove();
+    EXPECT_TRUE(SetAside().empty()) << holdIt;
+    EXPECT_EQ(EntryNames(expected_).size(), 3u) << "the squatter is untouched";
+    holder.Reset();
+    qnvpd_test::DeleteTree(place_);
+  }
 }
 
-// What cannot be renamed (on Windows, a folder a program is running from) ends
-// the preparation with nothing deleted.
-TEST_F(PrepareRoot, RefusesAPlaceItCannotRenameAndDeletesNothing) {
-  PlantStaleRoot();
-  HANDLE running = CreateFileW(place_.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(running, INVALID_HANDLE_VALUE);
+// A folder that appears at the place between the look and the creation is
+// never taken over: it may hold files someone planted for the installer.
+RootPlace PlantBetweenLookAndCreate(const std::wstring& place) {
+  static int looks = 0;
+  if (looks++ > 0) return SystemRootPlaceQuery().inspect(place);
+  CreateDirectoryW(place.c_str(), nullptr);
+  WriteFileBytes(place + L"\\setup.exe", "planted");
+  return RootPlace();  // "nothing there"
+}
+TEST_F(PrepareRoot, NeverTakesOverAFolderThatAppearsMeanwhile) {
   PreparedRoot root;
-  EXPECT_FALSE(root.Prepare(kEnglish, RootPlaceQuery{ReportPrivateFolder}));
-  EXPECT_EQ(root.Path(), L"");
-  CloseHandle(running);
-  EXPECT_EQ(EntryNames(expected_).size(), 3u);
-  EXPECT_TRUE(SetAside().empty());
+  ASSERT_TRUE(root.Prepare(kEnglish, Inspecting(PlantBetweenLookAndCreate)));
+  EXPECT_TRUE(EntryNames(root.Path()).empty());
+  ASSERT_EQ(SetAside().size(), 1u) << "the planted folder, set aside";
+  EXPECT_TRUE(Exists(SetAside()[0] + L"\\setup.exe"));
+}
+
+// A temporary-folder query that fails or reports a length that does not fit
+// leaves no base, whatever its buffer holds (Wine itself only ever fails).
+DWORD TempPathTooLong(DWORD capacity, wchar_t* buffer) {
+  GetTempPathW(capacity, buffer);
+  return capacity + 40;
+}
+DWORD TempPathFilledButFailed(DWORD capacity, wchar_t* buffer) {
+  GetTempPathW(capacity, buffer);
+  return 0;
+}
+// Volumes where a private descriptor would not keep others out, or that do
+// not say: nothing of the run may land there.
+FolderVolume VolumeWithoutAccessLists(HANDLE) { return {true, true, false}; }
+FolderVolume RemoteVolume(HANDLE) { return {true, false, true}; }
+FolderVolume SilentVolume(HANDLE) { return {}; }
+
+TEST_F(PrepareRoot, RefusesATemporaryFolderItCannotTrustBeforeWritingAnything) {
+  std::vector<RootPlaceQuery> queries;
+  for (auto tempPath : {TempPathTooLong, TempPathFilledButFailed}) {
+    queries.push_back(SystemRootPlaceQuery());
+    queries.back().tempPath = tempPath;
+  }
+  for (auto volume : {VolumeWithoutAccessLists, RemoteVolume, SilentVolume}) {
+    queries.push_back(SystemRootPlaceQuery());
+    queries.back().volume = volume;
+  }
+  for (size_t i = 0; i < queries.size(); ++i) {
+    PreparedRoot root;
+    EXPECT_FALSE(root.Prepare(kEnglish, queries[i])) << i;
+    EXPECT_EQ(root.Path(), L"") << i;
+    EXPECT_TRUE(EntryNames(scratch_.Path()).empty()) << i;
+  }
+  EXPECT_TRUE(IsNetworkFolderText(L"\\\\server\\share\\tmp\\"));
+  EXPECT_TRUE(IsNetworkFolderText(L"\\\\?\\UNC\\server\\share\\"));
+  EXPECT_FALSE(IsNetworkFolderText(L"C:\\Temp\\"));
+}
+
+// The root goes through a handle on it, its path never looked up again: a
+// folder put at that path meanwhile (here after the parent was renamed, which
+// Wine allows while the root is held) is not the one removed. (Wine then
+// deletes neither; Windows deletes the moved root.)
+TEST_F(PrepareRoot, NeverRemovesWhatNowStandsAtTheRootsPath) {
+  PreparedRoot root;
+  ASSERT_TRUE(root.Prepare(kEnglish));
+  const std::wstring moved = scratch_.Path() + L".moved";
+  ASSERT_TRUE(MoveFileW(scratch_.Path().c_str(), moved.c_str()));
+  ASSERT_TRUE(CreateDirectoryW(scratch_.Path().c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(place_.c_str(), nullptr));
+  root.Remove();
+  EXPECT_TRUE(FolderExists(place_)) << "the stand-in at the old path stays";
+  qnvpd_test::DeleteTree(moved);
 }
 
 // The DACL of a descriptor: whether it is protected, and its entries.

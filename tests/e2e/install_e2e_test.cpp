@@ -69,6 +69,20 @@ class InstallE2eTest : public testing::Test {
 
   std::multimap<std::string, std::string> Report() const { return ReadReport(report_); }
 
+  // After one install and one removal run beside something at the working
+  // folder's place: each ran from a sibling of its own, now gone, and only
+  // what stood at the place is left in the temporary folder.
+  void ExpectBothRunsWorkedBeside(const std::wstring& place) {
+    auto report = Report();
+    const std::string sibling = Narrow(place + L".");
+    for (const char* started : {"setup", "kpesetup"}) {
+      const std::vector<std::string> paths = ReportValues(report, started);
+      ASSERT_EQ(1u, paths.size()) << started;
+      EXPECT_EQ(0u, paths[0].find(sibling)) << paths[0];
+    }
+    EXPECT_EQ(std::vector<std::wstring>{kProductCode}, EntryNames(temp_));
+  }
+
   std::wstring own_, temp_, root_, report_;
   std::map<std::wstring, std::wstring> env_;
 };
@@ -249,8 +263,9 @@ TEST_F(InstallE2eTest, StaleRootNeverReachesTheInstaller) {
 }
 
 // Wine reports a Linux link as a reparse point, as Windows does a junction, but
-// cannot open it as itself: a rename would move its target. The run refuses
-// then, and nothing behind the link is entered, deleted or moved.
+// cannot open it as itself: a rename would move its target. The link stays
+// where it is, nothing behind it is entered, deleted or moved, and both runs
+// work in a sibling folder of their own.
 TEST_F(InstallE2eTest, LinkAtTheRootIsNeverFollowed) {
   const std::wstring target = own_ + L"\\target";
   CreateDirectoryW(target.c_str(), nullptr);
@@ -270,21 +285,47 @@ TEST_F(InstallE2eTest, LinkAtTheRootIsNeverFollowed) {
   ASSERT_NE(0u, GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
   for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
-    EXPECT_EQ(1001u, Run(arguments).exitCode) << Narrow(arguments);
+    EXPECT_EQ(0u, Run(arguments).exitCode) << Narrow(arguments);
   }
-  auto report = Report();
-  EXPECT_TRUE(ReportValues(report, "setup").empty()) << "nothing was started";
-  EXPECT_TRUE(ReportValues(report, "kpesetup").empty()) << "nothing was started";
-
+  ExpectBothRunsWorkedBeside(link);
   EXPECT_EQ((std::vector<std::wstring>{L"empty", L"readonly.txt", L"sub"}), EntryNames(target));
   EXPECT_EQ("keep me", ReadFileBytes(target + L"\\readonly.txt"));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
             GetFileAttributesW((target + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ("keep me too", ReadFileBytes(target + L"\\sub\\inner.txt"));
-  EXPECT_EQ(1u, EntryNames(temp_).size()) << "only the link, where it was";
+}
 
-  ASSERT_TRUE(RunLinuxShell("rm \"$1\"", {unlink.path}));
-  EXPECT_EQ(0u, Run(L"-s1").exitCode) << "a fresh root once the link is gone";
+// Whoever may write the temporary folder (in C:\Windows\Temp, every user) can
+// hold a file open at the working folder's place. It cannot be set aside, but
+// it blocks no run: both work beside it, and it is left as it was.
+TEST_F(InstallE2eTest, FileHeldAtTheRootsPlaceBlocksNoRun) {
+  const std::wstring place = root_.substr(0, root_.size() - 1);
+  WriteFileBytes(place, "squatter");
+  HANDLE held = CreateFileW(place.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
+    EXPECT_EQ(0u, Run(arguments).exitCode) << Narrow(arguments);
+  }
+  CloseHandle(held);
+  ExpectBothRunsWorkedBeside(place);
+  EXPECT_EQ("squatter", ReadFileBytes(place));
+}
+
+// A temporary folder on a share (a redirected %TEMP%): the working folder
+// could not be kept private there, so nothing is written on the share and
+// nothing starts.
+TEST_F(InstallE2eTest, TemporaryFolderOnAShareEndsTheRunBeforeWriting) {
+  const std::string unc = UnixPath(L"C:\\") + "/../dosdevices/unc/qnvpdtest";
+  ASSERT_TRUE(RunLinuxShell("mkdir -p \"$1/share/tmp\"", {unc}));
+  UseTempFolder(L"\\\\qnvpdtest\\share\\tmp");
+  ASSERT_TRUE(FolderExists(temp_));
+  for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
+    EXPECT_EQ(1001u, Run(arguments).exitCode) << Narrow(arguments);
+  }
+  EXPECT_TRUE(EntryNames(temp_).empty());
+  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
+  EXPECT_TRUE(ReportValues(Report(), "kpesetup").empty()) << "nothing was started";
+  RunLinuxShell("rm -rf \"$1\"", {unc});
 }
 
 // The root is held open without FILE_SHARE_DELETE while the installer runs, so
