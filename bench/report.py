@@ -47,12 +47,15 @@ def main(path):
         runs[rnd][label] = (numbers, stamps)
 
     rounds = sorted(r for r in runs if "package" in runs[r] and "baseline_gui" in runs[r])
-    known = ["package", "baseline", "baseline_gui", "7zip_sfx", "nsis", "package_phases"]
+    known = ["package", "baseline", "baseline_gui", "floor_spec", "7zip_sfx", "nsis",
+             "package_phases"]
     extra = sorted({l for r in rounds for l in runs[r]} - set(known))
     labels = [l for l in known + extra if all(l in runs[r] for r in rounds)]
     print(f"rounds: {len(rounds)}")
+    floor = "floor_spec" in labels
     print("contender        median ms   /baseline (quartiles)   /GUI baseline (quartiles)"
-          "   to setup.exe start   exit codes")
+          + ("   /floor-spec (quartiles)" if floor else "")
+          + "   to setup.exe start   exit codes")
     for label in labels:
         ms = [runs[r][label][0][0] for r in rounds]
         vs_base = [runs[r][label][0][0] / runs[r]["baseline"][0][0] for r in rounds]
@@ -61,9 +64,14 @@ def main(path):
         codes = sorted({int(runs[r][label][0][3]) for r in rounds})
         qb, qg = quartiles(vs_base), quartiles(vs_gui)
         setup_text = f"{statistics.median(setup):8.1f} ms" if setup else "       —   "
+        floor_text = ""
+        if floor:
+            vs_floor = [runs[r][label][0][0] / runs[r]["floor_spec"][0][0] for r in rounds]
+            qf = quartiles(vs_floor)
+            floor_text = f"   {statistics.median(vs_floor):.3f} ({qf[0]:.3f}–{qf[1]:.3f})"
         print(f"{label:15s} {statistics.median(ms):9.1f}   {statistics.median(vs_base):.3f} "
               f"({qb[0]:.3f}–{qb[1]:.3f})   {statistics.median(vs_gui):.3f} "
-              f"({qg[0]:.3f}–{qg[1]:.3f})          {setup_text}        {codes}")
+              f"({qg[0]:.3f}–{qg[1]:.3f}){floor_text}          {setup_text}        {codes}")
 
     for label in ["7zip_sfx", "nsis"] + extra:
         if label in labels:
@@ -84,7 +92,13 @@ def main(path):
     if phased:
         print(f"phases of the package's -u1 run ({len(phased)} rounds, medians; the phase "
               f"build's own total: {statistics.median(runs[r]['package_phases'][0][0] for r in phased):.1f} ms)")
+        # The floor notes the marks it shares with the package; a phase it has
+        # no mark for is counted into its next one.
+        floor_rounds = [r for r in phased if "floor_spec" in runs[r]]
+        if floor_rounds:
+            print(f"  {'phase':13s} package  floor-spec ({len(floor_rounds)} rounds)")
         previous = {r: 0.0 for r in phased}
+        floor_previous = {r: 0.0 for r in floor_rounds}
         for phase, what in PHASES + [("exit", "end of wWinMain to the process's end")]:
             spans = []
             for r in phased:
@@ -92,7 +106,19 @@ def main(path):
                 at = stamps[phase] if phase != "exit" else numbers[0]
                 spans.append(at - previous[r])
                 previous[r] = at
-            print(f"  {phase:13s} {statistics.median(spans):7.2f} ms   {what}")
+            floor_text = ""
+            if floor_rounds:
+                floor_spans = []
+                for r in floor_rounds:
+                    numbers, stamps = runs[r]["floor_spec"]
+                    at = numbers[0] if phase == "exit" else stamps.get(phase)
+                    if at is None:
+                        break
+                    floor_spans.append(at - floor_previous[r])
+                    floor_previous[r] = at
+                floor_text = (f"{statistics.median(floor_spans):8.2f}   "
+                              if len(floor_spans) == len(floor_rounds) else "       —   ")
+            print(f"  {phase:13s} {statistics.median(spans):7.2f} ms {floor_text}  {what}")
 
     if checks:
         common = [r for r in rounds if r in checks]
