@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <io.h>
-
 #include <cstdio>
 #include <memory>
 
@@ -31,9 +29,12 @@ bool WritePortsFile(const std::wstring& extractionRoot, const RunLog& log) {
   const int usbLines = WriteUsbInterfaceSection(out.get());
   const int portLines = WriteVirtualPortSection(out.get());
   // A file cut short (a full disk) would silently drop the machine's port
-  // settings: every write, the flush to the disk and the close must succeed.
-  bool written = std::ferror(out.get()) == 0 && std::fflush(out.get()) == 0 &&
-                 _commit(_fileno(out.get())) == 0;
+  // settings: every write, the flush of the stream and the close must succeed.
+  // A local volume (the working folder is always on one) reports a full disk
+  // at the write itself; a flush to the disk would protect nothing more, as
+  // the file lives only for the installer's run, and it would cost the run a
+  // wait for the disk's cache.
+  bool written = std::ferror(out.get()) == 0 && std::fflush(out.get()) == 0;
   DWORD error = written ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
   if (std::fclose(out.release()) != 0 && written) {
     written = false;
