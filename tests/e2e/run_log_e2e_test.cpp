@@ -154,6 +154,43 @@ TEST_F(RunLogE2eTest, LogThatCannotBeWrittenOrIsNotAskedForChangesNothing) {
   EXPECT_FALSE(FileExists(log_));
 }
 
+// -LOG: names this run's log, in place of the policy's; its value, quoted or
+// not, relative or not, takes no part in choosing the run, and the installer
+// still gets the whole command line. One that cannot be opened changes nothing.
+TEST_F(RunLogE2eTest, LogSwitchNamesTheLogAndNothingElse) {
+  env_[L"QNVPD_STANDIN_POST"] = L"42";
+  const std::wstring quoted = own_ + L"\\Deploy Logs\\qn-u3.log";
+  ASSERT_TRUE(CreateDirectoryW((own_ + L"\\Deploy Logs").c_str(), nullptr));
+  const std::wstring switchText = L"-LOG:\"" + quoted + L"\"";
+  EXPECT_EQ(42u, Run(L"-s1 -QN:COM3 " + switchText).exitCode);
+  std::vector<std::string> lines = Lines(quoted);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines[0].find("run log: " + Narrow(quoted) + ", named by -LOG:"));
+  EXPECT_NE("", LineWith(lines, {"start: package", "run mode 1"}));
+  EXPECT_NE("", LineWith(lines, {"check: port options QN 3, VD 0"}));
+  EXPECT_NE(std::string::npos,
+            ReportValues(ReadReport(report_), "setup.commandline").at(0).find(Narrow(switchText)));
+
+  RunOptions options;
+  options.arguments = L"-s1 -LOG:logs\\qn-u3.log";  // from the current folder
+  options.tempFolder = temp_;
+  options.env = env_;
+  options.currentFolder = own_;
+  EXPECT_EQ(42u, RunProgram(PackagePath(), options).exitCode);
+  lines = Lines(own_ + L"\\logs\\qn-u3.log");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines[0].find("run log: " + Narrow(own_) + "\\logs\\qn-u3.log"));
+  EXPECT_NE("", LineWith(lines, {"start: package", "run mode 1"}));
+
+  EXPECT_EQ(42u, Run(L"-u1 -LOG:" + own_ + L"\\missing\\qn.log").exitCode);
+  EXPECT_FALSE(FolderExists(own_ + L"\\missing"));
+
+  const auto report = ReadReport(report_);
+  EXPECT_EQ(3u, ReportValues(report, "setup").size()) << "three install runs";
+  EXPECT_TRUE(ReportValues(report, "kpesetup").empty()) << "no removal run";
+  EXPECT_FALSE(FileExists(log_)) << "the policy's log is not written while -LOG: is given";
+}
+
 // Neither a folder link on the log's path nor a pipe's name is written
 // through, and the run is the same as without a log. (A second name of a file
 // is refused the same way, see RunLogFile.)
