@@ -1,7 +1,15 @@
 #include "run_log.h"
 
+#include <aclapi.h>
+
 #include <cstdio>
 #include <cwchar>
+#include <deque>
+#include <vector>
+
+#include "held_folder.h"
+#include "log_path.h"
+#include "private_security.h"
 
 namespace qnvpd {
 
@@ -78,20 +86,110 @@ std::wstring DescribeError(DWORD error) {
   return message.empty() ? described : described + L": " + message;
 }
 
-bool RunLog::Open(const std::wstring& path) {
-  // Append-only access: every write lands at the end of the file, whatever
-  // another run appended meanwhile. The name is opened as itself: this program
-  // runs elevated, and a link or a second name put where the log goes would
-  // make it append to a file of someone else's choosing.
-  file_.Reset(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  constexpr DWORD kNotAPlainFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+namespace {
+
+// The path made absolute as the system would for an open; empty when it cannot.
+std::wstring FullPath(const std::wstring& path) {
+  if (path.empty()) return std::wstring();
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::wstring();
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return std::wstring();
+  full.resize(length);
+  return full;
+}
+
+bool HandleShowsPlainFolder(HANDLE held) {
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (IsOn() && (!GetFileInformationByHandle(file_.Get(), &info) ||
-                 (info.dwFileAttributes & kNotAPlainFile) || info.nNumberOfLinks != 1)) {
+  return GetFileInformationByHandle(held, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Opens and holds every folder of the log's path, root first, each as itself.
+// Held without FILE_SHARE_DELETE until the log is open, so that none can be
+// renamed away and replaced by a link once it has been looked at.
+bool HoldFolders(const std::vector<std::wstring>& folders, std::deque<ScopedFile>* held) {
+  for (size_t i = 0; i < folders.size(); ++i) {
+    held->emplace_back(OpenHeldFolder(folders[i]));
+    if (!held->back().IsValid()) return false;
+    // A volume root is what a drive letter or a share names, never a folder
+    // link; Wine reports the Linux mount point behind a drive (Z:\ is /) as a
+    // reparse point through its path, so the root is checked by handle only.
+    const bool plain = i == 0 ? HandleShowsPlainFolder(held->back().Get())
+                              : IsPlainFolder(held->back().Get(), folders[i]);
+    if (!plain) return false;
+  }
+  return true;
+}
+
+// A disk file with one name, and not a link: nothing else is appended to.
+bool IsOneNamedDiskFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  constexpr DWORD kNotAPlainFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  return GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+         !(info.dwFileAttributes & kNotAPlainFile) && info.nNumberOfLinks == 1;
+}
+
+// A file someone else owns could have been made by them to read or hold what
+// the package writes; its owner can always change who may.
+bool HasTrustedOwner(HANDLE file, const NewObjectOwnerQuery& query) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  ScopedLocal owned(descriptor);
+  if (IsAdministratorsOrSystem(owner)) return true;
+  alignas(DWORD) BYTE ours[SECURITY_MAX_SID_SIZE] = {};
+  return owner != nullptr && IsValidSid(owner) && query.read(ours) && EqualSid(owner, ours);
+}
+
+bool ReadTokenOwner(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  ScopedHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  alignas(TOKEN_OWNER) BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.Get(), TokenOwner, buffer, sizeof buffer, &size)) return false;
+  const PSID owner = reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
+  return IsValidSid(owner) && CopySid(sizeof sid, sid, owner);
+}
+
+}  // namespace
+
+const NewObjectOwnerQuery& SystemNewObjectOwnerQuery() {
+  static const NewObjectOwnerQuery query = {ReadTokenOwner};
+  return query;
+}
+
+bool RunLog::Open(const std::wstring& path, const NewObjectOwnerQuery& owner) {
+  file_.Reset();
+  path_.clear();
+  const std::wstring full = FullPath(path);
+  // Decided on the text alone: a device or pipe must not even be opened.
+  const std::vector<std::wstring> folders = LogPathFolders(full);
+  if (folders.empty()) return false;
+  std::deque<ScopedFile> held;  // the owners cannot move, so not a vector
+  if (!HoldFolders(folders, &held)) return false;
+
+  PrivateFolderSecurity security;
+  if (security.Attributes() == nullptr) return false;
+  // Append-only access: every write lands at the end of the file, whatever
+  // another run appended meanwhile. The name is opened as itself, and a pipe
+  // server put there could not act in the package's name.
+  file_.Reset(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, security.Attributes(), OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                          nullptr));
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (IsOn() && (!IsOneNamedDiskFile(file_.Get()) ||
+                 (existed && !HasTrustedOwner(file_.Get(), owner)))) {
     file_.Reset();
   }
+  if (IsOn()) path_ = full;
   return IsOn();
 }
 

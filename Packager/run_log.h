@@ -32,6 +32,15 @@ std::string FormatLogLine(const SYSTEMTIME& localTime, DWORD processId, const st
 // number alone when the system has no text for it.
 std::wstring DescribeError(DWORD error);
 
+// The owner this process gives the objects it creates: an existing log owned
+// by it (or by Administrators or SYSTEM) is trusted. A seam because Wine gives
+// new files its one user instead, whatever the token says.
+struct NewObjectOwnerQuery {
+  // Copies the owner's SID into `sid`; false when it cannot be read.
+  bool (*read)(BYTE (&sid)[SECURITY_MAX_SID_SIZE]);
+};
+const NewObjectOwnerQuery& SystemNewObjectOwnerQuery();  // the token's TokenOwner
+
 class RunLog {
  public:
   // Every call below costs nothing but the IsOn() test while the log is off.
@@ -39,11 +48,17 @@ class RunLog {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Opens `path` for appending (created when missing). False, and the log
-  // stays off, when it cannot be opened or the name is a link or one of
-  // several names of a file.
-  bool Open(const std::wstring& path);
+  // Opens `path` (a relative one from the current folder) for appending. False,
+  // and the log stays off, when the path is not one LogPathFolders accepts, a
+  // folder on it is missing, a link or not itself under its name, the file is
+  // a link, not a disk file, one of several names of a file, or exists already
+  // with another owner than Administrators, SYSTEM or `owner`'s. A file this
+  // opening creates gets the package's private security.
+  bool Open(const std::wstring& path,
+            const NewObjectOwnerQuery& owner = SystemNewObjectOwnerQuery());
   bool IsOn() const { return file_.IsValid(); }
+  // The full path of the open log; empty while it is off.
+  const std::wstring& Path() const { return path_; }
 
   // Appends one line. Each line is one write to a file opened for appending
   // only, so the lines of two runs at once never interleave mid-line. A write
@@ -54,6 +69,7 @@ class RunLog {
 
  private:
   ScopedFile file_;
+  std::wstring path_;
 };
 
 // A log that is always off: for steps run without one (tests, tools).

@@ -35,21 +35,37 @@ TEST(RunLogLine, StampPidAndOneLineOfUtf8) {
   EXPECT_EQ(DescribeError(0x2FFFFFFF), L"error 805306367");
 }
 
+// Wine gives every new file its one user as owner, where Windows gives the
+// token's owner (Administrators for an elevated administrator): that user
+// stands in for it here, so that the package's own earlier log is trusted.
+bool WineFileOwner(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                    CopySid(sizeof sid, sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  CloseHandle(token);
+  return read;
+}
+constexpr NewObjectOwnerQuery kWineFileOwner = {WineFileOwner};
+
 TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   ScratchFolder scratch;
   const std::wstring path = scratch.Path() + L"\\run.log";
   {
     RunLog first;
     RunLog second;
-    ASSERT_TRUE(first.Open(path));
-    ASSERT_TRUE(second.Open(path));  // a second run at the same time
+    ASSERT_TRUE(first.Open(path, kWineFileOwner));
+    ASSERT_TRUE(second.Open(path, kWineFileOwner));  // a second run at the same time
+    EXPECT_EQ(path, first.Path());
     first.Write(L"one");
     second.Write(L"two");
     first.Failure(L"writing PORTS.dat", ERROR_DISK_FULL);
   }
   {
     RunLog later;  // the next run appends
-    ASSERT_TRUE(later.Open(path));
+    ASSERT_TRUE(later.Open(path, kWineFileOwner));
     later.Write(L"three");
   }
 
@@ -65,9 +81,19 @@ TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   WriteFileBytes(other, "theirs");
   ASSERT_TRUE(CreateHardLinkW((scratch.Path() + L"\\linked.log").c_str(), other.c_str(), nullptr));
   RunLog linked;
-  EXPECT_FALSE(linked.Open(scratch.Path() + L"\\linked.log"));
+  EXPECT_FALSE(linked.Open(scratch.Path() + L"\\linked.log", kWineFileOwner));
   linked.Write(L"nothing");
   EXPECT_EQ("theirs", ReadFileBytes(other));
+
+  // A file of the user's own, when the token gives new objects another owner:
+  // on Windows the user's unelevated programs could have made it.
+  const std::wstring usersOwn = scratch.Path() + L"\\users.log";
+  WriteFileBytes(usersOwn, "theirs");
+  RunLog users;
+  EXPECT_FALSE(users.Open(usersOwn));
+  users.Write(L"nothing");
+  EXPECT_EQ("theirs", ReadFileBytes(usersOwn));
+  EXPECT_EQ(L"", users.Path());
 
   RunLog off;
   EXPECT_FALSE(off.Open(scratch.Path() + L"\\missing\\run.log"));

@@ -1,5 +1,6 @@
 #include "launcher/command_line.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -51,6 +52,35 @@ void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions) 
   installerOptions->append(L"/hide_progress");
   installerOptions->append(L" ");
   installerOptions->append(LanguageToken(userLanguage));
+}
+
+LogSwitch ParseLogSwitch(const wchar_t* commandLine) {
+  LogSwitch parsed;
+  parsed.switchText = commandLine != nullptr ? commandLine : L"";
+  std::wstring& text = parsed.switchText;
+  constexpr size_t kNameLength = 5;  // "-LOG:"
+  bool first = true;
+  for (size_t from = 0;;) {
+    const size_t at = std::min(text.find(L"-LOG:", from), text.find(L"-log:", from));
+    if (at == std::wstring::npos) break;
+    const size_t value = at + kNameLength;
+    size_t valueEnd = 0;  // where the value text ends
+    size_t end = 0;       // where the switch ends, closing quote included
+    if (value < text.size() && text[value] == L'"') {
+      const size_t quote = text.find(L'"', value + 1);
+      valueEnd = quote == std::wstring::npos ? text.size() : quote;
+      end = quote == std::wstring::npos ? text.size() : quote + 1;
+      if (first) parsed.path = text.substr(value + 1, valueEnd - value - 1);
+    } else {
+      valueEnd = std::min(text.find_first_of(L" \t", value), text.size());
+      end = valueEnd;
+      if (first) parsed.path = text.substr(value, valueEnd - value);
+    }
+    first = false;
+    text.replace(at, end - at, end - at, L' ');
+    from = end;
+  }
+  return parsed;
 }
 
 RunMode ParseRunMode(const wchar_t* commandLine, LANGID userLanguage,

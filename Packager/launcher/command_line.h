@@ -17,6 +17,20 @@ const wchar_t* LanguageToken(LANGID userLanguage);
 // Appends " /hide_progress <language switch>" to the installer options.
 void AppendLanguageOptions(LANGID userLanguage, std::wstring* installerOptions);
 
+// The -LOG: switch ("-LOG:" or "-log:"), whose value is a path and so may hold
+// any text, switch text included.
+struct LogSwitch {
+  // The value of the first -LOG: switch: up to the next blank or tab, or,
+  // when it begins with a double quote, up to the next one (to the end of the
+  // command line when there is none). Empty when there is no switch or no value.
+  std::wstring path;
+  // The command line with every -LOG: switch and its value replaced by blanks:
+  // the text the other switches are looked for in, so that a log path never
+  // selects a run mode or an option.
+  std::wstring switchText;
+};
+LogSwitch ParseLogSwitch(const wchar_t* commandLine);
+
 // The run mode: 3 for "-u3"/"-U3", 1 for "-s1"/"-S1", 2 for "-u1"/"-U1", else 0,
 // tested in that order. Sets the installer options for modes 0 to 2
 // ("/clone_wait", plus the language options in 1 and 2); mode 3 leaves them.

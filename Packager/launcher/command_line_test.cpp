@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "result_codes.h"
 
@@ -54,6 +55,47 @@ TEST(ParseRunMode, LanguageTokenFollowsTheExactLanguageId) {
   std::wstring english;
   ParseRunMode(L"-s1", 1033, &english);
   EXPECT_EQ(35u, english.size());
+}
+
+TEST(ParseLogSwitch, ValueAndTheTextLeftForTheOtherSwitches) {
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* path;
+    std::vector<std::wstring> blanked;  // the pieces that become blanks, in order
+  } cases[] = {
+      {L"", L"", {}},
+      {L"-s1 -QN:COM3", L"", {}},
+      {L"-s1 -LOG:C:\\logs\\qn-u3.log -QN:COM3", L"C:\\logs\\qn-u3.log",
+       {L"-LOG:C:\\logs\\qn-u3.log"}},
+      {L"-log:qn-s1-KM.log\t-u1", L"qn-s1-KM.log", {L"-log:qn-s1-KM.log"}},
+      {L"-s1 -LOG:\"C:\\Deploy Logs\\qn-u3.log\" -QN:COM3", L"C:\\Deploy Logs\\qn-u3.log",
+       {L"-LOG:\"C:\\Deploy Logs\\qn-u3.log\""}},
+      {L"-u1 -LOG:", L"", {L"-LOG:"}},
+      {L"-LOG: -s1", L"", {L"-LOG:"}},
+      {L"-LOG:\"\" -s1", L"", {L"-LOG:\"\""}},
+      // An unterminated quote runs to the end, as in Windows' own argument rules.
+      {L"-u1 -LOG:\"C:\\Deploy Logs\\qn-u3.log -QN:COM3",
+       L"C:\\Deploy Logs\\qn-u3.log -QN:COM3", {L"-LOG:\"C:\\Deploy Logs\\qn-u3.log -QN:COM3"}},
+      // The first one is used; a second one is a -LOG: switch too.
+      {L"-LOG:a.log -u1 -log:b-u3.log", L"a.log", {L"-LOG:a.log", L"-log:b-u3.log"}},
+      {L"-LOG:\"x -LOG:y\" -s1", L"x -LOG:y", {L"-LOG:\"x -LOG:y\""}},
+      // Only the two spellings, found anywhere, like every switch.
+      {L"-Log:qn-u3.log -LOG-u1", L"", {}},
+      {L"-QN:COM3-LOG:qn-u3.log", L"qn-u3.log", {L"-LOG:qn-u3.log"}},
+  };
+  for (const auto& c : cases) {
+    std::wstring expected = c.commandLine;
+    size_t from = 0;
+    for (const std::wstring& piece : c.blanked) {
+      from = expected.find(piece, from);
+      ASSERT_NE(std::wstring::npos, from) << c.commandLine;
+      expected.replace(from, piece.size(), piece.size(), L' ');
+    }
+    const LogSwitch parsed = ParseLogSwitch(c.commandLine);
+    EXPECT_EQ(c.path, parsed.path) << c.commandLine;
+    EXPECT_EQ(expected, parsed.switchText) << c.commandLine;
+  }
+  EXPECT_EQ(L"", ParseLogSwitch(nullptr).switchText);
 }
 
 TEST(HasKmSwitch, OnlyTheTwoSpellingsAnywhere) {

@@ -75,11 +75,17 @@ std::wstring PackageFileVersion() {
   return std::wstring();
 }
 
-// The log the machine policy asks for, read in the registry view Group Policy
-// writes on this system; stays off when there is none or it cannot be opened.
-void OpenPolicyLog(RunLog* log) {
-  const std::wstring path = ReadLogPolicy(IsWow64() ? KEY_WOW64_64KEY : 0);
-  if (!path.empty()) log->Open(path);
+// The log of this run: the -LOG: switch's file, else the one the machine
+// policy names (read in the registry view Group Policy writes on this system).
+// Stays off when there is neither or it cannot be opened; the switch's file is
+// used even then, so that a caller's own log never goes elsewhere.
+void OpenRunLog(const std::wstring& switchPath, RunLog* log) {
+  const bool fromSwitch = !switchPath.empty();
+  const std::wstring path =
+      fromSwitch ? switchPath : ReadLogPolicy(IsWow64() ? KEY_WOW64_64KEY : 0);
+  if (path.empty() || !log->Open(path)) return;
+  log->Write(L"run log: " + log->Path() +
+             (fromSwitch ? L", named by -LOG:" : L", named by the machine policy"));
 }
 
 void ShowFailure(const SequenceHooks& hooks, bool showBoxes, int result, LANGID language,
@@ -91,15 +97,17 @@ void ShowFailure(const SequenceHooks& hooks, bool showBoxes, int result, LANGID 
 }
 
 // Everything from the checks to the end of the run; returns the exit code.
-int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const SequenceHooks& hooks,
-                     const RunLog& log) {
+// The switches are looked for in `switchText`, the command line without the
+// -LOG: value; the installer is given the whole `commandLine`.
+int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const wchar_t* switchText,
+                     const SequenceHooks& hooks, const RunLog& log) {
   int result = kResultOk;
   RunContext context;
   context.commandLine = commandLine;
   context.runLog = &log;
   context.language = hooks.userLanguage();
   const LANGID language = context.language;
-  context.runMode = ParseRunMode(commandLine, language, &context.installerOptions);
+  context.runMode = ParseRunMode(switchText, language, &context.installerOptions);
   const bool showBoxes = context.runMode == kRunInteractive;
   if (log.IsOn()) {
     log.Write(L"start: package " + PackageFileVersion() + L", command line: " + GetCommandLineW() +
@@ -107,7 +115,7 @@ int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const Seque
               std::to_wstring(context.runMode));
   }
 
-  const int kmFlag = HasKmSwitch(commandLine);
+  const int kmFlag = HasKmSwitch(switchText);
   if (!hooks.isOsSupported(kmFlag)) {
     log.Write(std::wstring(L"check: Windows version not supported") +
               (kmFlag ? L" (with -KM)" : L""));
@@ -150,7 +158,7 @@ int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const Seque
 
   int qnPort = 0;
   int vdPort = 0;
-  ParsePortOptions(commandLine, context.runMode, &qnPort, &vdPort);
+  ParsePortOptions(switchText, context.runMode, &qnPort, &vdPort);
   int conflict = CheckPortConflict(qnPort, vdPort);
   if (context.runMode == kRunSilentWithPorts && log.IsOn()) {
     log.Write(L"check: port options QN " + std::to_wstring(qnPort) + L", VD " +
@@ -196,9 +204,11 @@ int RunMainSequence(HINSTANCE instance, const wchar_t* commandLine,
   icc.dwICC = 0xFF;
   InitCommonControlsEx(&icc);
 
+  const LogSwitch logSwitch = ParseLogSwitch(commandLine);
   RunLog log;
-  OpenPolicyLog(&log);
-  const int exitCode = RunChecksAndWork(instance, commandLine, hooks, log);
+  OpenRunLog(logSwitch.path, &log);
+  const int exitCode =
+      RunChecksAndWork(instance, commandLine, logSwitch.switchText.c_str(), hooks, log);
   log.Write(L"exit code " + std::to_wstring(exitCode));
   return exitCode;
 }

@@ -84,10 +84,18 @@ class RunLogE2eTest : public testing::Test {
   std::map<std::wstring, std::wstring> env_;
 };
 
-TEST_F(RunLogE2eTest, SuccessfulRunsAreRecordedAndAppended) {
+// The second run finds a log owned by the user's own account: Wine reports
+// every file as its one user's, and the token gives new objects another owner
+// (as an elevated administrator's does: Administrators, so on Windows the
+// package's own log is appended to, see RunLogFile). A file the user's
+// unelevated programs could have made is left alone, and the run is the same.
+TEST_F(RunLogE2eTest, SuccessfulRunIsRecordedAndALogOfTheUsersOwnIsLeftAlone) {
   env_[L"QNVPD_STANDIN_POST"] = L"42";
   ASSERT_EQ(42u, Run(L"-s1 -QN:COM3").exitCode);
+  const std::string firstRun = ReadFileBytes(log_);
   ASSERT_EQ(42u, Run(L"-u1").exitCode);
+  EXPECT_EQ(2u, ReportValues(ReadReport(report_), "setup").size()) << "both runs installed";
+  EXPECT_EQ(firstRun, ReadFileBytes(log_));
 
   const std::vector<std::string> lines = Lines(log_);
   const std::string pid = ReportValues(ReadReport(report_), "setup.pid").at(0);
@@ -101,7 +109,6 @@ TEST_F(RunLogE2eTest, SuccessfulRunsAreRecordedAndAppended) {
   EXPECT_NE("", LineWith(lines, {"setup.exe ended: exit code 0"}));
   EXPECT_NE("", LineWith(lines, {"installer reported result 42"}));
   EXPECT_NE("", LineWith(lines, {"working folder removed"}));
-  EXPECT_NE("", LineWith(lines, {"start", "-u1", "run mode 2"})) << "the second run appends";
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(std::string::npos, lines.back().find("exit code 42"));
 }
@@ -144,6 +151,83 @@ TEST_F(RunLogE2eTest, LogThatCannotBeWrittenOrIsNotAskedForChangesNothing) {
   SetLogPolicy(nullptr);
   env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
   EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  EXPECT_FALSE(FileExists(log_));
+}
+
+// -LOG: names this run's log, in place of the policy's; its value, quoted or
+// not, relative or not, takes no part in choosing the run, and the installer
+// still gets the whole command line. One that cannot be opened changes nothing.
+TEST_F(RunLogE2eTest, LogSwitchNamesTheLogAndNothingElse) {
+  env_[L"QNVPD_STANDIN_POST"] = L"42";
+  const std::wstring quoted = own_ + L"\\Deploy Logs\\qn-u3.log";
+  ASSERT_TRUE(CreateDirectoryW((own_ + L"\\Deploy Logs").c_str(), nullptr));
+  const std::wstring switchText = L"-LOG:\"" + quoted + L"\"";
+  EXPECT_EQ(42u, Run(L"-s1 -QN:COM3 " + switchText).exitCode);
+  std::vector<std::string> lines = Lines(quoted);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines[0].find("run log: " + Narrow(quoted) + ", named by -LOG:"));
+  EXPECT_NE("", LineWith(lines, {"start: package", "run mode 1"}));
+  EXPECT_NE("", LineWith(lines, {"check: port options QN 3, VD 0"}));
+  EXPECT_NE(std::string::npos,
+            ReportValues(ReadReport(report_), "setup.commandline").at(0).find(Narrow(switchText)));
+
+  RunOptions options;
+  options.arguments = L"-s1 -LOG:logs\\qn-u3.log";  // from the current folder
+  options.tempFolder = temp_;
+  options.env = env_;
+  options.currentFolder = own_;
+  EXPECT_EQ(42u, RunProgram(PackagePath(), options).exitCode);
+  lines = Lines(own_ + L"\\logs\\qn-u3.log");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines[0].find("run log: " + Narrow(own_) + "\\logs\\qn-u3.log"));
+  EXPECT_NE("", LineWith(lines, {"start: package", "run mode 1"}));
+
+  EXPECT_EQ(42u, Run(L"-u1 -LOG:" + own_ + L"\\missing\\qn.log").exitCode);
+  EXPECT_FALSE(FolderExists(own_ + L"\\missing"));
+
+  const auto report = ReadReport(report_);
+  EXPECT_EQ(3u, ReportValues(report, "setup").size()) << "three install runs";
+  EXPECT_TRUE(ReportValues(report, "kpesetup").empty()) << "no removal run";
+  EXPECT_FALSE(FileExists(log_)) << "the policy's log is not written while -LOG: is given";
+}
+
+// Neither a folder link on the log's path nor a pipe's name is written
+// through, and the run is the same as without a log. (A second name of a file
+// is refused the same way, see RunLogFile.)
+TEST_F(RunLogE2eTest, LogThroughAFolderLinkOrToAPipeStaysOff) {
+  env_[L"QNVPD_STANDIN_POST"] = L"7";
+  const std::wstring target = own_ + L"\\target";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  {
+    LinuxFolderLink link(target, own_ + L"\\link");
+    ASSERT_TRUE(link.Made());
+    ASSERT_NE(0u, GetFileAttributesW((own_ + L"\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\link";
+    EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  }
+  EXPECT_EQ(0u, CountEntries(target)) << "nothing behind the link";
+
+  // Opening a pipe's name would connect to its server, and the server could
+  // then act in the package's name.
+  const std::wstring pipeName =
+      L"\\\\.\\pipe\\qnvpd-log-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED, 0,
+                                 1, 0, 4096, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+  OVERLAPPED waiting = {};
+  waiting.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(ConnectNamedPipe(pipe, &waiting));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), GetLastError());
+  SetLogPolicy(&pipeName);
+  EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(waiting.hEvent, 0))
+      << "the package connected to the pipe";
+  CancelIo(pipe);
+  DWORD transferred = 0;
+  GetOverlappedResult(pipe, &waiting, &transferred, TRUE);
+  CloseHandle(waiting.hEvent);
+  CloseHandle(pipe);
+  EXPECT_EQ(2u, ReportValues(ReadReport(report_), "setup").size()) << "both runs installed";
   EXPECT_FALSE(FileExists(log_));
 }
 

@@ -313,4 +313,15 @@ bool RunLinuxShell(const std::string& script, const std::vector<std::string>& ar
   return ReadFileBytes(exitFile) == "0\n";
 }
 
+LinuxFolderLink::LinuxFolderLink(const std::wstring& target, const std::wstring& link)
+    : link_(UnixPath(link)) {
+  const std::string unixTarget = UnixPath(target);
+  made_ = !link_.empty() && !unixTarget.empty() &&
+          RunLinuxShell("ln -s \"$1\" \"$2\"", {unixTarget, link_});
+}
+
+LinuxFolderLink::~LinuxFolderLink() {
+  if (!link_.empty()) RunLinuxShell("rm -f \"$1\"", {link_});
+}
+
 }  // namespace qnvpd_test

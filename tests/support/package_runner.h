@@ -70,6 +70,23 @@ std::string UnixPath(const std::wstring& path);
 // waitable handle, so its end is seen through a file it writes.
 bool RunLinuxShell(const std::string& script, const std::vector<std::string>& arguments);
 
+// A Linux symbolic link at `link` to the folder `target` (Windows paths), which
+// Wine reports as a folder link; removed as a link from the Linux side when the
+// scope ends, so that no Windows-side clean-up (Wine's deletes follow links)
+// ever reaches through it. Made() is false when it could not be made.
+class LinuxFolderLink {
+ public:
+  LinuxFolderLink(const std::wstring& target, const std::wstring& link);
+  ~LinuxFolderLink();
+  LinuxFolderLink(const LinuxFolderLink&) = delete;
+  LinuxFolderLink& operator=(const LinuxFolderLink&) = delete;
+  bool Made() const { return made_; }
+
+ private:
+  std::string link_;
+  bool made_ = false;
+};
+
 constexpr const wchar_t kCaption[] = L"KAVRO QN Virtual Port Driver Ver.7.20b";
 constexpr const wchar_t kProductCode[] = L"{5A1C90E2-7D3F-4B8A-9E21-0C6F4D8B2A17}";
 
