@@ -232,6 +232,18 @@ TEST_F(InstallE2eTest, DamagedPackageStartsNothingAndLeavesNothing) {
   }
 }
 
+// A package that no longer carries a file its CRC-32 table lists (its resource
+// renumbered after the build) is damaged like one whose bytes changed: seven
+// files are written before the gap, and none of them stays.
+TEST_F(InstallE2eTest, PackageMissingAListedFileStartsNothingAndLeavesNothing) {
+  const std::wstring package = own_ + L"\\renumbered\\QNVPDSetup.exe";
+  CreateDirectoryW((own_ + L"\\renumbered").c_str(), nullptr);
+  ASSERT_TRUE(WriteRenumberedPackage(107, 4000, package)) << "setup.inx";
+  EXPECT_EQ(1001u, Run(L"-s1", package).exitCode);
+  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "the installer was started";
+  EXPECT_TRUE(EntryNames(temp_).empty()) << "something was left behind";
+}
+
 // Anyone may leave things in the root's place, dot-named ones included: the
 // installer sees exactly the payload, and what was there is set aside untouched.
 TEST_F(InstallE2eTest, StaleRootNeverReachesTheInstaller) {

@@ -189,13 +189,20 @@ TEST_F(RemovalE2eTest, MissingLibraryStartsNothingKeepsTheKitAndStillTidies) {
 }
 
 // A damaged kit is never run: nothing is loaded or started, the kit goes, and
-// the maker's empty folders are still tidied.
+// the maker's empty folders are still tidied. A kit file the CRC-32 table lists
+// but the package no longer carries (renumbered) is damage too, also when it is
+// the setup this platform does not run.
 TEST_F(RemovalE2eTest, DamagedKitStartsNothingRemovesTheKitAndStillTidies) {
   const std::wstring package = temp_ + L"damaged\\QNVPDSetup.exe";
   CreateDirectoryW((temp_ + L"damaged").c_str(), nullptr);
-  for (WORD id : {WORD{148}, WORD{149}, WORD{150}}) {  // both setups and the library
-    SCOPED_TRACE(id);
-    ASSERT_TRUE(WriteDamagedPackage(id, package));
+  const struct {
+    WORD id;
+    bool renumbered;
+  } damages[] = {{148, false}, {149, false}, {150, false}, {148, true}};
+  for (const auto& damage : damages) {
+    SCOPED_TRACE(std::to_string(damage.id) + (damage.renumbered ? " renumbered" : " changed"));
+    ASSERT_TRUE(damage.renumbered ? WriteRenumberedPackage(damage.id, 4000, package)
+                                  : WriteDamagedPackage(damage.id, package));
     ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
 
