@@ -4,7 +4,8 @@
 //
 //   QNVPD_STANDIN_REPORT  report file (default: %TEMP%\qnvpd-standin-report.txt);
 //                         lines are appended as UTF-8 "key=value"
-//   QNVPD_STANDIN_EXIT    exit code (default 0)
+//   QNVPD_STANDIN_EXIT    exit code (default 0): decimal or 0x hex, so 0xC0000005
+//                         ends the program as a crash would, -1 as 0xFFFFFFFF
 //   QNVPD_STANDIN_POST    setup.exe: WM_USER values to post, comma-separated
 //                         (decimal or 0x hex), in order
 //   QNVPD_STANDIN_DIALOG  setup.exe: a window class to show a top-level window of

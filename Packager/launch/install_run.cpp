@@ -4,6 +4,7 @@
 
 #include "carryover/ports_file.h"
 #include "launch/child_command_line.h"
+#include "launch/child_outcome.h"
 #include "launch/launch_and_wait.h"
 #include "payload/extraction_root.h"
 #include "payload/payload_writer.h"
@@ -42,12 +43,11 @@ int RunInstall(const RunContext& context) {
   MarkPhase("ports-file");
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, context.notifyToken, context.commandLine);
-  int launched = LaunchAndWait(setupPath, arguments, context.notifyWindow, log);
+  const ChildOutcome outcome = LaunchAndWait(setupPath, arguments, context.notifyWindow, log);
   prepared.Remove();
   MarkPhase("cleanup");
-  if (launched == kLaunchFailed) {
-    log.Write(L"the installation failed: the installer was not started, or it ended with "
-              L"exit code 2");
+  if (ChildRunFailed(outcome)) {
+    log.Write(L"the installation failed: the installer " + ChildFailureReason(outcome));
     return kResultInstallFailed;
   }
   return kResultOk;

@@ -99,8 +99,9 @@ bool IsChildDialogClass(const wchar_t* className) {
          std::wcsstr(className, L"MsiDialogCloseClass") != nullptr;
 }
 
-int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND notifyWindow,
-                  const RunLog& log) {
+ChildOutcome LaunchAndWait(const std::wstring& path, const std::wstring& arguments,
+                           HWND notifyWindow, const RunLog& log) {
+  ChildOutcome outcome;
   PROCESS_INFORMATION processInfo = {};
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -111,13 +112,13 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   // too: the start then fails and reports it.
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     log.Failure(L"starting " + path, GetLastError());
-    return kLaunchFailed;
+    return outcome;
   }
   std::vector<wchar_t> commandLine;
   if (!ComposeChildCommandLine(path, arguments, &commandLine)) {
     log.Write(L"starting " + path + L" failed: its command line would not fit " +
               std::to_wstring(kChildCommandLineCapacity) + L" characters");
-    return kLaunchFailed;
+    return outcome;
   }
 
   // The path is also the application name, so a blank in it can never make the
@@ -125,7 +126,7 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &processInfo)) {
     log.Failure(L"starting " + path, GetLastError());
-    return kLaunchFailed;
+    return outcome;
   }
   ScopedHandle process(processInfo.hProcess);
   ScopedHandle thread(processInfo.hThread);
@@ -140,15 +141,16 @@ int LaunchAndWait(const std::wstring& path, const std::wstring& arguments, HWND 
   WaitAnswering(process.Get(), INFINITE);
   MarkPhase("child-wait");
   Pause(10);
-  const DWORD exitCode = ReadExitCode(process.Get());
+  outcome.started = true;
+  outcome.exitCode = ReadExitCode(process.Get());
   MarkPhase("exit-code");
-  log.Write(name + L" ended: exit code " + std::to_wstring(exitCode));
+  log.Write(name + L" ended: exit code " + DescribeChildExitCode(outcome.exitCode));
 
   thread.Reset();
   process.Reset();
   // The window's message loop stops on it, after the child's own result messages.
   PostQuitRequest(notifyWindow);
-  return static_cast<int>(exitCode);
+  return outcome;
 }
 
 }  // namespace qnvpd

@@ -87,7 +87,9 @@ TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndPostsTheEndAfterTheChildsOwnMessa
   const std::wstring handle = std::to_wstring(reinterpret_cast<INT_PTR>(window_));
   const std::wstring arguments = L"3000 post " + handle + L" 42";
 
-  EXPECT_EQ(3000, LaunchAndWait(child_, arguments, window_));
+  const ChildOutcome outcome = LaunchAndWait(child_, arguments, window_);
+  EXPECT_TRUE(outcome.started);
+  EXPECT_EQ(3000u, outcome.exitCode);
 
   std::vector<MSG> queued = QueuedMessages();
   ASSERT_EQ(2u, queued.size());
@@ -107,11 +109,13 @@ TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndPostsTheEndAfterTheChildsOwnMessa
 }
 
 TEST_F(LaunchAndWaitTest, ExitCodesTwoAndStillActiveComeBackAsTheyAre) {
-  // A child's own 2 cannot be told from a failed start; it still ran and was waited for.
-  EXPECT_EQ(2, LaunchAndWait(child_, L"2", window_));
+  // A child's own 2 is told apart from a failed start: it ran and was waited for.
+  const ChildOutcome two = LaunchAndWait(child_, L"2", window_);
+  EXPECT_TRUE(two.started);
+  EXPECT_EQ(2u, two.exitCode);
   ASSERT_EQ(1u, QueuedMessages().size());
   // 259 reads like "still running" every time; after the last read it stands.
-  EXPECT_EQ(259, LaunchAndWait(child_, L"259", window_));
+  EXPECT_EQ(259u, LaunchAndWait(child_, L"259", window_).exitCode);
   ASSERT_EQ(1u, QueuedMessages().size());
   EXPECT_EQ(2u, RecordValues(L"ran").size());
 }
@@ -120,9 +124,9 @@ TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
   // Missing file; a folder (passes the presence test, but cannot be started);
   // an existing program with text behind its ".exe " (the whole path is the
   // program's name, so nothing of that name exists).
-  EXPECT_EQ(2, LaunchAndWait(scratch_ + L"\\missing.exe", L"0", window_));
-  EXPECT_EQ(2, LaunchAndWait(scratch_, L"0", window_));
-  EXPECT_EQ(2, LaunchAndWait(child_ + L" 0", L"0", window_));
+  EXPECT_FALSE(LaunchAndWait(scratch_ + L"\\missing.exe", L"0", window_).started);
+  EXPECT_FALSE(LaunchAndWait(scratch_, L"0", window_).started);
+  EXPECT_FALSE(LaunchAndWait(child_ + L" 0", L"0", window_).started);
   EXPECT_TRUE(QueuedMessages().empty());
   EXPECT_TRUE(Record().empty());
 
@@ -131,7 +135,7 @@ TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
   const std::wstring folder = scratch_ + L"\\x.exe dir";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring inner = CopyChildTo(folder + L"\\child.exe");
-  EXPECT_EQ(4, LaunchAndWait(inner, L"4", window_));
+  EXPECT_EQ(4u, LaunchAndWait(inner, L"4", window_).exitCode);
 }
 
 TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {
@@ -139,11 +143,11 @@ TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {
   const size_t room = kChildCommandLineCapacity - (child_.size() + 4);
   const std::wstring fits = L"7 " + std::wstring(room - 2, L'p');
 
-  EXPECT_EQ(2, LaunchAndWait(child_, fits + L"p", window_));
+  EXPECT_FALSE(LaunchAndWait(child_, fits + L"p", window_).started);
   EXPECT_TRUE(QueuedMessages().empty());
   EXPECT_TRUE(Record().empty());
 
-  EXPECT_EQ(7, LaunchAndWait(child_, fits, window_));
+  EXPECT_EQ(7u, LaunchAndWait(child_, fits, window_).exitCode);
   EXPECT_EQ(1u, QueuedMessages().size());
   EXPECT_EQ(std::vector<std::wstring>{child_ + L"|\"" + child_ + L"\" " + fits},
             RecordValues(L"ran"));
@@ -155,7 +159,7 @@ TEST_F(LaunchAndWaitTest, BlankInThePathNeverStartsAProgramNamedAfterItsFirstWor
   const std::wstring wanted = CopyChildTo(folder + L"\\child.exe");
   const std::wstring planted = CopyChildTo(scratch_ + L"\\Jo.exe");
 
-  EXPECT_EQ(5, LaunchAndWait(wanted, L"5", window_));
+  EXPECT_EQ(5u, LaunchAndWait(wanted, L"5", window_).exitCode);
 
   const std::vector<std::wstring> ran = RecordValues(L"ran");
   ASSERT_EQ(1u, ran.size());
@@ -175,11 +179,11 @@ TEST(IsChildDialogClassTest, MatchesEitherNameAnywhereInTheClassCaseSensitively)
 }
 
 TEST_F(LaunchAndWaitTest, RaisesTheChildsDialogOnlyWhenItsClassMatches) {
-  EXPECT_EQ(0, LaunchAndWait(child_, L"0 dialog ISTSetDialogX", window_));
+  EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog ISTSetDialogX", window_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
 
   // Lower case does not match: the child waits in vain and ends by itself.
-  EXPECT_EQ(0, LaunchAndWait(child_, L"0 dialog istsetdialogx", window_));
+  EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog istsetdialogx", window_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
   EXPECT_EQ(2u, QueuedMessages().size());
 }

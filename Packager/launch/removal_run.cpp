@@ -5,6 +5,7 @@
 
 #include "bounded_text.h"
 #include "checks/wow64.h"
+#include "launch/child_outcome.h"
 #include "launch/launch_and_wait.h"
 #include "payload/extraction_root.h"
 #include "payload/maker_folders.h"
@@ -109,8 +110,10 @@ int RunRemoval(const RunContext& context) {
   // With a file missing nothing is started and the kit stays where it was written.
   if (result == kResultOk) {
     CallUninstallEntry(libraryPath, log);
-    if (LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow, log) == kLaunchFailed) {
-      log.Write(L"the removal failed: its setup was not started, or it ended with exit code 2");
+    const ChildOutcome outcome =
+        LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow, log);
+    if (ChildRunFailed(outcome)) {
+      log.Write(L"the removal failed: its setup " + ChildFailureReason(outcome));
       result = kResultInstallFailed;
     }
     prepared.Remove();

@@ -14,7 +14,16 @@ DWORD Fail(ExtractStep* step, ExtractStep failed, DWORD error) {
   return error;
 }
 
+DWORD FailMissing(ExtractStep* step, WORD id, DWORD error) {
+  return Fail(step, MissingResourceStep(LookUpPayloadChecksum(nullptr, id, nullptr)), error);
+}
+
 }  // namespace
+
+ExtractStep MissingResourceStep(ChecksumLookup listing) {
+  return listing == ChecksumLookup::NoEntry ? ExtractStep::Resource
+                                            : ExtractStep::ListedButMissing;
+}
 
 bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
                              std::wstring* path) {
@@ -33,16 +42,16 @@ DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& n
 
   HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
   if (found == nullptr) {
-    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_NAME_NOT_FOUND));
+    return FailMissing(step, id, LastErrorOr(ERROR_RESOURCE_NAME_NOT_FOUND));
   }
   const DWORD size = SizeofResource(nullptr, found);
   HGLOBAL loaded = LoadResource(nullptr, found);
   if (loaded == nullptr) {
-    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
+    return FailMissing(step, id, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
   }
   const void* data = LockResource(loaded);
   if (data == nullptr) {
-    return Fail(step, ExtractStep::Resource, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
+    return FailMissing(step, id, LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
   }
   // A package damaged after the build must not hand damaged files to the
   // installer; checked before the write, so a bad file never reaches the disk.

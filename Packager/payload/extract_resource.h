@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bounded_text.h"
+#include "payload/payload_checksums.h"
 
 namespace qnvpd {
 
@@ -22,23 +23,33 @@ bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& nam
 // Which step of ExtractResource failed, for callers that treat a resource left
 // out of the build differently from a file that could not be written.
 enum class ExtractStep {
-  Done,         // the whole file was written
-  PathTooLong,  // the target path does not fit its buffer; nothing touched
-  Resource,     // the resource is missing or unreadable; nothing touched
-  Checksum,     // the resource does not match the build's table; nothing touched
-  Create,       // the file could not be created
-  Write,        // the write failed or fell short; the partial file was deleted
+  Done,              // the whole file was written
+  PathTooLong,       // the target path does not fit its buffer; nothing touched
+  Resource,          // the build left the resource out (not in its table); nothing touched
+  ListedButMissing,  // the table lists it, but it is missing or unreadable; nothing touched
+  Checksum,          // the resource does not match the build's table; nothing touched
+  Create,            // the file could not be created
+  Write,             // the write failed or fell short; the partial file was deleted
 };
+
+// How a resource that cannot be found or read is classed, from what the build's
+// table says of it. The table lists exactly what the build carried, so only a
+// resource it does not list was left out by the build (Resource); one it lists
+// was lost after the build, and without a sound table nothing vouches for the
+// package at all (ListedButMissing).
+ExtractStep MissingResourceStep(ChecksumLookup listing);
 
 // Writes RCDATA resource `id` of the running program to folder\name. 0 when the
 // whole file was written; otherwise the platform's error code of the failing
 // step, and no partial file is left behind (a short write counts as a failure,
 // ERROR_DISK_FULL when the platform reported none). Before anything is written
 // the resource is checked against the build's CRC-32 table: a mismatch gives
-// ERROR_CRC, a missing or unusable table or entry ERROR_INVALID_DATA. A target
-// path that does not fit its buffer gives ERROR_FILENAME_EXCED_RANGE. `step`,
-// when given, receives the step that decided the result, and `bytes` the size
-// of the file written.
+// ERROR_CRC, a missing or unusable table or entry ERROR_INVALID_DATA. A
+// resource that cannot be found or read gives the platform's error, and the
+// step tells whether the build left it out or the package lost it after the
+// build (MissingResourceStep). A target path that does not fit its buffer gives
+// ERROR_FILENAME_EXCED_RANGE. `step`, when given, receives the step that
+// decided the result, and `bytes` the size of the file written.
 DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
                       ExtractStep* step = nullptr, DWORD* bytes = nullptr);
 

@@ -56,11 +56,18 @@ TEST(ExtractResourceTest, TruncatesAndOverwritesAnExistingFile) {
 
 TEST(ExtractResourceTest, MissingResourceTouchesNothing) {
   ScratchFolder scratch;
-  ExtractStep step = ExtractStep::Done;
-  const DWORD error = ExtractResource(scratch.Path(), kAbsentId, L"absent.bin", &step);
-  EXPECT_NE(error, 0u);
-  EXPECT_EQ(step, ExtractStep::Resource);
-  EXPECT_FALSE(Exists(scratch / L"absent.bin"));
+  // Left out by the build (not in the table), or lost after it (4104 is listed).
+  const struct { WORD id; ExtractStep step; } cases[] = {
+      {kAbsentId, ExtractStep::Resource}, {4104, ExtractStep::ListedButMissing}};
+  for (const auto& c : cases) {
+    ExtractStep step = ExtractStep::Done;
+    EXPECT_EQ(ExtractResource(scratch.Path(), c.id, L"absent.bin", &step),
+              static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND)) << c.id;
+    EXPECT_EQ(step, c.step) << c.id;
+    EXPECT_FALSE(Exists(scratch / L"absent.bin")) << c.id;
+  }
+  // Without a sound table nothing shows the build left it out.
+  EXPECT_EQ(MissingResourceStep(ChecksumLookup::Malformed), ExtractStep::ListedButMissing);
 }
 
 TEST(ExtractResourceTest, ResourceThatDoesNotMatchTheTableIsNeverWritten) {

@@ -55,14 +55,17 @@ DWORD PayloadCrc32(const void* data, size_t size) {
   return static_cast<DWORD>(crc);
 }
 
-DWORD VerifyPayloadResource(HMODULE module, WORD id, const void* data, DWORD size) {
+ChecksumLookup LookUpPayloadChecksum(HMODULE module, WORD id, PayloadChecksum* entry) {
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(kChecksumTableId), kChecksumTableType);
   HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
   const void* table = loaded != nullptr ? LockResource(loaded) : nullptr;
-  if (table == nullptr) return ERROR_INVALID_DATA;
+  if (table == nullptr) return ChecksumLookup::Malformed;
+  return FindPayloadChecksum(table, SizeofResource(module, found), id, entry);
+}
+
+DWORD VerifyPayloadResource(HMODULE module, WORD id, const void* data, DWORD size) {
   PayloadChecksum entry = {};
-  if (FindPayloadChecksum(table, SizeofResource(module, found), id, &entry) !=
-      ChecksumLookup::Found) {
+  if (LookUpPayloadChecksum(module, id, &entry) != ChecksumLookup::Found) {
     return ERROR_INVALID_DATA;
   }
   if (entry.size != size || entry.crc != PayloadCrc32(data, size)) return ERROR_CRC;

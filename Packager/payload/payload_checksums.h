@@ -33,6 +33,10 @@ ChecksumLookup FindPayloadChecksum(const void* table, size_t tableSize, WORD id,
 // The CRC-32 (zlib's polynomial, the one the build uses) of a block of bytes.
 DWORD PayloadCrc32(const void* data, size_t size);
 
+// Looks up resource `id` in the table of `module`; a module without a table
+// counts as Malformed.
+ChecksumLookup LookUpPayloadChecksum(HMODULE module, WORD id, PayloadChecksum* entry);
+
 // Checks resource `id` of `module` (its bytes as mapped) against the module's
 // table. 0 when size and CRC-32 match; ERROR_CRC when they do not;
 // ERROR_INVALID_DATA when the table is missing, malformed or does not list the id.

@@ -46,6 +46,9 @@ TEST(PayloadChecksumTable, TruncatedOrMalformedTablesAreRefused) {
         << "cut to " << size << " bytes";
   }
   EXPECT_EQ(FindPayloadChecksum(nullptr, 0, 104, nullptr), ChecksumLookup::Malformed);
+  // A module without a table vouches for nothing.
+  EXPECT_EQ(LookUpPayloadChecksum(GetModuleHandleW(L"kernel32"), 104, nullptr),
+            ChecksumLookup::Malformed);
 
   std::string wrongMagic = table;
   wrongMagic[0] = 'X';

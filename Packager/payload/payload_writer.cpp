@@ -41,6 +41,10 @@ bool WriteRow(const std::wstring& folder, const PayloadFileRow& row, LANGID user
     case ExtractStep::Resource:
       log.Write(L"not carried by this package: " + file);
       return true;
+    case ExtractStep::ListedButMissing:
+      log.Write(L"the package's CRC-32 table lists " + file +
+                L", but the package does not carry it (" + DescribeError(error) + L")");
+      return false;
     case ExtractStep::PathTooLong:
       log.Failure(L"composing the path of " + file, error);
       return false;
@@ -90,8 +94,9 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
   for (const PayloadFileRow& row : kPayloadManifest) {
     // A resource left out of the build only costs its file (setup.exe is
     // checked below); a file that could not be written means the disk or the
-    // folder is unusable, and a damaged one that the package cannot be trusted:
-    // either way writing on is pointless.
+    // folder is unusable, and a damaged one (its bytes changed, or gone although
+    // the table lists it) that the package cannot be trusted: either way
+    // writing on is pointless.
     if (!WriteRow(PayloadFolderPath(extractionRoot, row.folder), row, userLanguage, &tally, log)) {
       return InstallExtraction::WriteFailed;
     }

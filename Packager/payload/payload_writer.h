@@ -25,8 +25,9 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
 
 // Writes the three files of the removal kit into the ExtractionRoot. False when a
 // file could not be written in full or does not match the build's table (or
-// failed any other step after its resource was found); writing stops there. A
-// resource left out of the build is not a failure here: the removal run's
+// failed any other step after its resource was found), or when the build's
+// table lists a file the package no longer carries; writing stops there. A
+// resource the build left out is not a failure here: the removal run's
 // presence checks decide about it.
 bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage,
                        const RunLog& log = OffRunLog());

@@ -171,22 +171,38 @@ TEST_F(InstallE2eTest, ExitCodeIsTheLow16BitsOfTheLastPostedResult) {
   }
 }
 
-TEST_F(InstallE2eTest, InstallerExitCodeTwoIsAFailure) {
-  env_[L"QNVPD_STANDIN_EXIT"] = L"2";
-  env_[L"QNVPD_STANDIN_POST"] = L"7";
-  RunResult silent = Run(L"-s1");
-  EXPECT_EQ(1001u, silent.exitCode);
-  EXPECT_TRUE(silent.boxTexts.empty());
-  EXPECT_FALSE(FolderExists(root_));
+// Exit code 2, and an NTSTATUS error (a crash, or a program the system could
+// not load) fail the run whatever was posted; any other code is accepted and
+// the posted result, or 0, is the run's.
+TEST_F(InstallE2eTest, InstallerThatFailsOrCrashesFailsTheRun) {
+  const struct {
+    const wchar_t* exit;
+    const wchar_t* post;
+  } failing[] = {{L"2", L"7"}, {L"0xC0000005", L""}};
+  for (const auto& f : failing) {
+    SCOPED_TRACE(Narrow(f.exit));
+    env_[L"QNVPD_STANDIN_EXIT"] = f.exit;
+    env_[L"QNVPD_STANDIN_POST"] = f.post;
+    RunResult silent = Run(L"-s1");
+    EXPECT_EQ(1001u, silent.exitCode);
+    EXPECT_TRUE(silent.boxTexts.empty());
+    EXPECT_FALSE(FolderExists(root_));
 
-  RunResult interactive = Run(L"");
-  EXPECT_EQ(1001u, interactive.exitCode);
-  ASSERT_EQ(1u, interactive.boxTexts.size());
-  EXPECT_EQ(L"Installation failed.", interactive.boxTexts[0]);
-  EXPECT_FALSE(FolderExists(root_));
+    RunResult interactive = Run(L"");
+    EXPECT_EQ(1001u, interactive.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{L"Installation failed."}, interactive.boxTexts);
+    EXPECT_FALSE(FolderExists(root_));
+  }
 
   env_[L"QNVPD_STANDIN_EXIT"] = L"3";
+  env_[L"QNVPD_STANDIN_POST"] = L"7";
   EXPECT_EQ(7u, Run(L"-s1").exitCode) << "any other exit code is accepted";
+  env_[L"QNVPD_STANDIN_EXIT"] = L"-1";
+  env_[L"QNVPD_STANDIN_POST"] = L"";
+  EXPECT_EQ(0u, Run(L"-s1").exitCode) << "-1 is no NTSTATUS error";
+  // The installer ran to its end each time, with the code it was told to end with.
+  EXPECT_EQ((std::vector<std::string>{"2", "2", "-1073741819", "-1073741819", "3", "-1"}),
+            ReportValues(Report(), "setup.exit"));
 }
 
 TEST_F(InstallE2eTest, PackageWithoutSetupFailsAndLeavesTheTree) {
@@ -228,6 +244,18 @@ TEST_F(InstallE2eTest, DamagedPackageStartsNothingAndLeavesNothing) {
       EXPECT_FALSE(FolderExists(root_)) << "the tree stayed";
     }
   }
+}
+
+// A package that no longer carries a file its CRC-32 table lists (its resource
+// renumbered after the build) is damaged like one whose bytes changed: seven
+// files are written before the gap, and none of them stays.
+TEST_F(InstallE2eTest, PackageMissingAListedFileStartsNothingAndLeavesNothing) {
+  const std::wstring package = own_ + L"\\renumbered\\QNVPDSetup.exe";
+  CreateDirectoryW((own_ + L"\\renumbered").c_str(), nullptr);
+  ASSERT_TRUE(WriteRenumberedPackage(107, 4000, package)) << "setup.inx";
+  EXPECT_EQ(1001u, Run(L"-s1", package).exitCode);
+  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "the installer was started";
+  EXPECT_TRUE(EntryNames(temp_).empty()) << "something was left behind";
 }
 
 // Anyone may leave things in the root's place, dot-named ones included: the

@@ -144,12 +144,21 @@ TEST_F(RemovalE2eTest, SilentSwitchBesideRemovalStillRemoves) {
   EXPECT_FALSE(FolderExists(root_));
 }
 
-TEST_F(RemovalE2eTest, OnlyTheSetupsExitCodeTwoFailsAndTheTreeGoesEither) {
-  env_[L"QNVPD_STANDIN_EXIT"] = L"2";
-  RunResult failed = Run(L"-u3");
-  EXPECT_EQ(1001u, failed.exitCode);
-  ExpectSetupRanWithNine();
-  EXPECT_FALSE(FolderExists(root_));
+// Exit code 2 and an NTSTATUS error (the setup crashed or could not be loaded)
+// fail the run; the tree goes and the maker's folders are tidied either way.
+TEST_F(RemovalE2eTest, SetupThatFailsOrCrashesFailsTheRunAndStillTidies) {
+  for (const wchar_t* code : {L"2", L"0xC0000005"}) {
+    SCOPED_TRACE(Narrow(code));
+    DeleteFileW(report_.c_str());
+    ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
+    env_[L"QNVPD_STANDIN_EXIT"] = code;
+    EXPECT_EQ(1001u, Run(L"-u3").exitCode);
+    ExpectSetupRanWithNine();
+    EXPECT_FALSE(FolderExists(root_));
+    EXPECT_FALSE(FolderExists(programFiles_ + kMakerFolder));
+    EXPECT_FALSE(FolderExists(commonPrograms_ + kMakerFolder));
+  }
 
   // Any other code is the setup's own business, "still active" included.
   for (const wchar_t* code : {L"7", L"259"}) {
@@ -180,13 +189,20 @@ TEST_F(RemovalE2eTest, MissingLibraryStartsNothingKeepsTheKitAndStillTidies) {
 }
 
 // A damaged kit is never run: nothing is loaded or started, the kit goes, and
-// the maker's empty folders are still tidied.
+// the maker's empty folders are still tidied. A kit file the CRC-32 table lists
+// but the package no longer carries (renumbered) is damage too, also when it is
+// the setup this platform does not run.
 TEST_F(RemovalE2eTest, DamagedKitStartsNothingRemovesTheKitAndStillTidies) {
   const std::wstring package = temp_ + L"damaged\\QNVPDSetup.exe";
   CreateDirectoryW((temp_ + L"damaged").c_str(), nullptr);
-  for (WORD id : {WORD{148}, WORD{149}, WORD{150}}) {  // both setups and the library
-    SCOPED_TRACE(id);
-    ASSERT_TRUE(WriteDamagedPackage(id, package));
+  const struct {
+    WORD id;
+    bool renumbered;
+  } damages[] = {{148, false}, {149, false}, {150, false}, {148, true}};
+  for (const auto& damage : damages) {
+    SCOPED_TRACE(std::to_string(damage.id) + (damage.renumbered ? " renumbered" : " changed"));
+    ASSERT_TRUE(damage.renumbered ? WriteRenumberedPackage(damage.id, 4000, package)
+                                  : WriteDamagedPackage(damage.id, package));
     ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
 

@@ -1,6 +1,8 @@
 #include "package_runner.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -204,41 +206,61 @@ const IMAGE_RESOURCE_DIRECTORY_ENTRY* FindResourceEntry(const std::string& image
   return nullptr;
 }
 
-}  // namespace
+// Where an RVA of the image lies in its file; false outside every section.
+bool FileOffsetOf(const std::string& image, DWORD rva, size_t* offset) {
+  const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
+  if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = At<IMAGE_NT_HEADERS32>(image, dos->e_lfanew);
+  if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE) return false;
+  const size_t sections = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                          nt->FileHeader.SizeOfOptionalHeader;
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+    const auto* section = At<IMAGE_SECTION_HEADER>(image, sections + i * sizeof(IMAGE_SECTION_HEADER));
+    if (section == nullptr) return false;
+    if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData) {
+      *offset = rva - section->VirtualAddress + section->PointerToRawData;
+      return true;
+    }
+  }
+  return false;
+}
 
-bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t* size) {
+// The file offset of the resource section (where every directory offset starts)
+// and the offset, from there, of the RCDATA type's directory of ids.
+bool FindRcdataDirectory(const std::string& image, size_t* base, size_t* names) {
   const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
   if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
   const auto* nt = At<IMAGE_NT_HEADERS32>(image, dos->e_lfanew);
   if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE) return false;
   const DWORD resourceRva =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
-  const size_t sections = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
-                          nt->FileHeader.SizeOfOptionalHeader;
-  auto fileOffset = [&](DWORD rva, size_t* out) {
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-      const auto* section = At<IMAGE_SECTION_HEADER>(image, sections + i * sizeof(IMAGE_SECTION_HEADER));
-      if (section == nullptr) return false;
-      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData) {
-        *out = rva - section->VirtualAddress + section->PointerToRawData;
-        return true;
-      }
-    }
-    return false;
-  };
-  size_t base = 0;
-  if (resourceRva == 0 || !fileOffset(resourceRva, &base)) return false;
-  // Type, then name, then the first language.
-  const auto* type = FindResourceEntry(image, base, 0, 10);  // RT_RCDATA
+  if (resourceRva == 0 || !FileOffsetOf(image, resourceRva, base)) return false;
+  const auto* type = FindResourceEntry(image, *base, 0, 10);  // RT_RCDATA
   if (type == nullptr || !type->DataIsDirectory) return false;
-  const auto* name = FindResourceEntry(image, base, type->OffsetToDirectory, id);
+  *names = type->OffsetToDirectory;
+  return true;
+}
+
+// Writes `image` to `path` and reads it back: false when it did not land whole.
+bool WriteImage(const std::string& image, const std::wstring& path) {
+  WriteFileBytes(path, image);
+  return ReadFileBytes(path) == image;
+}
+
+}  // namespace
+
+bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t* size) {
+  size_t base = 0, names = 0;
+  if (!FindRcdataDirectory(image, &base, &names)) return false;
+  // The name, then its first language.
+  const auto* name = FindResourceEntry(image, base, names, id);
   if (name == nullptr || !name->DataIsDirectory) return false;
   const auto* languages = At<IMAGE_RESOURCE_DIRECTORY>(image, base + name->OffsetToDirectory);
   const auto* language = At<IMAGE_RESOURCE_DIRECTORY_ENTRY>(
       image, base + name->OffsetToDirectory + sizeof(IMAGE_RESOURCE_DIRECTORY));
   if (languages == nullptr || language == nullptr || language->DataIsDirectory) return false;
   const auto* data = At<IMAGE_RESOURCE_DATA_ENTRY>(image, base + language->OffsetToData);
-  if (data == nullptr || !fileOffset(data->OffsetToData, offset)) return false;
+  if (data == nullptr || !FileOffsetOf(image, data->OffsetToData, offset)) return false;
   if (*offset + data->Size > image.size()) return false;
   *size = data->Size;
   return true;
@@ -249,8 +271,37 @@ bool WriteDamagedPackage(WORD id, const std::wstring& path) {
   size_t offset = 0, size = 0;
   if (!FindRcdataInFile(image, id, &offset, &size) || size == 0) return false;
   image[offset + size / 2] ^= 0x01;
-  WriteFileBytes(path, image);
-  return ReadFileBytes(path) == image;
+  return WriteImage(image, path);
+}
+
+bool WriteRenumberedPackage(WORD id, WORD newId, const std::wstring& path) {
+  std::string image = ReadFileBytes(PackagePath());
+  size_t base = 0, names = 0, offset = 0, size = 0;
+  if (!FindRcdataDirectory(image, &base, &names) || FindRcdataInFile(image, newId, &offset, &size)) {
+    return false;
+  }
+  const auto* header = At<IMAGE_RESOURCE_DIRECTORY>(image, base + names);
+  if (header == nullptr) return false;
+  const size_t first = base + names + sizeof(IMAGE_RESOURCE_DIRECTORY) +
+                       header->NumberOfNamedEntries * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY);
+  std::vector<IMAGE_RESOURCE_DIRECTORY_ENTRY> entries(header->NumberOfIdEntries);
+  const size_t bytes = entries.size() * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY);
+  if (first > image.size() || image.size() - first < bytes) return false;
+  std::memcpy(entries.data(), image.data() + first, bytes);
+  bool renumbered = false;
+  for (IMAGE_RESOURCE_DIRECTORY_ENTRY& entry : entries) {
+    if (entry.Id != id) continue;
+    entry.Id = newId;
+    renumbered = true;
+  }
+  // The loader looks ids up by binary search: the entries must stay in order.
+  std::sort(entries.begin(), entries.end(),
+            [](const IMAGE_RESOURCE_DIRECTORY_ENTRY& a, const IMAGE_RESOURCE_DIRECTORY_ENTRY& b) {
+              return a.Id < b.Id;
+            });
+  std::memcpy(&image[first], entries.data(), bytes);
+  return renumbered && !FindRcdataInFile(image, id, &offset, &size) &&
+         FindRcdataInFile(image, newId, &offset, &size) && WriteImage(image, path);
 }
 
 std::multimap<std::string, std::string> ReadReport(const std::wstring& path) {

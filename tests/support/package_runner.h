@@ -62,6 +62,12 @@ bool FindRcdataInFile(const std::string& image, WORD id, size_t* offset, size_t*
 // or its resource cannot be found.
 bool WriteDamagedPackage(WORD id, const std::wstring& path);
 
+// A copy of the built package at `path` in which RCDATA resource `id` is
+// carried under `newId` instead (an id the package does not use), as if it had
+// been renumbered after the build: the CRC-32 table still lists `id`. False
+// when the package has no resource `id`, or already one `newId`.
+bool WriteRenumberedPackage(WORD id, WORD newId, const std::wstring& path);
+
 // Linux path of a Windows path, through Wine's own mapping; empty outside Wine.
 std::string UnixPath(const std::wstring& path);
 
