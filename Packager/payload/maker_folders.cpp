@@ -44,12 +44,23 @@ void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder, const RunLog& lo
     log.Write(L"maker's folder: its parent folder could not be looked up; nothing tidied");
     return;
   }
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    log.Write(L"maker's folder not there: " + folder);
-  } else if (RemoveFolderIfEmpty(folder)) {
-    log.Write(L"maker's folder removed (it was empty): " + folder);
-  } else {
-    log.Write(L"maker's folder kept (not empty): " + folder);
+  const FolderRemoval removal = RemoveFolderIfEmpty(folder);
+  switch (removal.outcome) {
+    case FolderRemoval::kRemoved:
+      log.Write(L"maker's folder removed (it was empty): " + folder);
+      break;
+    case FolderRemoval::kNotThere:
+      log.Write(L"maker's folder not there: " + folder);
+      break;
+    case FolderRemoval::kNotEmpty:
+      log.Write(L"maker's folder kept (not empty): " + folder);
+      break;
+    case FolderRemoval::kNotItself:
+      log.Write(L"maker's folder kept (a link or a file, or reached through a link): " + folder);
+      break;
+    case FolderRemoval::kFailed:
+      log.Write(L"maker's folder kept (" + DescribeError(removal.error) + L"): " + folder);
+      break;
   }
 }
 

@@ -17,8 +17,8 @@ std::wstring ReadCommonProgramsFolder();
 // the lookup gave nothing, so that no folder at the drive's root is touched.
 std::wstring MakerFolderPath(const std::wstring& parentFolder);
 
-// Removes both maker's folders where they are empty (see RemoveFolderIfEmpty);
-// what it found goes to `log`.
+// Removes both maker's folders where they are empty and are themselves, not
+// links (see RemoveFolderIfEmpty); what it found goes to `log`.
 void TidyMakerFolders(const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd
