@@ -9,7 +9,9 @@
 namespace qnvpd {
 
 // The program-files folder and the all-users Start-menu programs folder, read
-// from HKEY_LOCAL_MACHINE and expanded; empty when unavailable or too long.
+// from HKEY_LOCAL_MACHINE and expanded with the system's own variables (never
+// this process's environment); empty when unavailable, when they refer to a
+// variable the system does not set, or when too long.
 std::wstring ReadProgramFilesFolder();
 std::wstring ReadCommonProgramsFolder();
 
