@@ -7,7 +7,7 @@
 
 namespace qnvpd {
 
-// The directory listing the removals walk; a seam so tests can present entries
+// The directory listing the tree removals walk; a seam so tests can present entries
 // (such as links) that the file system under test cannot create.
 struct DirectoryListing {
   HANDLE (*findFirst)(const wchar_t* pattern, WIN32_FIND_DATAW* data);
