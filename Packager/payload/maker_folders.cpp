@@ -138,7 +138,8 @@ void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder, const wchar_t* v
       log.Write(L"maker's folder kept (not empty): " + folder);
       break;
     case FolderRemoval::kNotItself:
-      log.Write(L"maker's folder kept (a link or a file, or reached through a link): " + folder);
+      log.Write(L"maker's folder kept (a link or a file, or not confirmed as the folder at "
+                L"that path): " + folder);
       break;
     case FolderRemoval::kFailed:
       log.Write(L"maker's folder kept (" + DescribeError(removal.error) + L"): " + folder);
