@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "bounded_text.h"
+#include "held_folder.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -41,15 +43,9 @@ bool IsPassedOver(const WIN32_FIND_DATAW& entry) {
   return std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0;
 }
 
-// Clears read-only, hidden and system on the link itself: opened as a reparse
-// point, so the attributes of whatever it points to stay as they are.
-void ClearLinkAttributes(const std::wstring& path) {
-  ScopedFile link(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr));
-  if (!link.IsValid()) return;
+// Clears read-only, hidden and system on what the handle names (it needs
+// FILE_WRITE_ATTRIBUTES).
+void ClearAttributes(HANDLE opened) {
   // Looked up at run time: older systems lack it, and there the attributes stay.
   using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
   auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
@@ -57,7 +53,18 @@ void ClearLinkAttributes(const std::wstring& path) {
   if (setInformation == nullptr) return;
   FILE_BASIC_INFO info = {};
   info.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero times leave the times unchanged
-  setInformation(link.Get(), FileBasicInfo, &info, sizeof info);
+  setInformation(opened, FileBasicInfo, &info, sizeof info);
+}
+
+// Clears the attributes of the link itself: opened as a reparse point, so the
+// attributes of whatever it points to stay as they are.
+void ClearLinkAttributes(const std::wstring& path) {
+  ScopedFile link(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr));
+  if (link.IsValid()) ClearAttributes(link.Get());
 }
 
 // Deletes a file or an empty folder by its path. Read-only is the only
@@ -121,17 +128,95 @@ int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
   return RemoveFolderItself(folder);
 }
 
-int RemoveFolderIfEmpty(const std::wstring& folder, const DirectoryListing& listing) {
-  {
-    WIN32_FIND_DATAW entry = {};
-    ListingSearch search(listing, folder, &entry);
-    if (search.IsOpen()) {
-      do {
-        if (!IsPassedOver(entry)) return 0;  // nothing inside a maker's folder is ours
-      } while (search.Next(&entry));
-    }
+FinalPathQuery SystemFinalPathQuery() {
+  return reinterpret_cast<FinalPathQuery>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFinalPathNameByHandleW")));
+}
+
+std::wstring ComparablePath(const std::wstring& path) {
+  std::wstring rest = path;
+  if (rest.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    rest = L"\\\\" + rest.substr(8);
+  } else if (rest.compare(0, 4, L"\\\\?\\") == 0) {
+    rest = rest.substr(4);
   }
-  return RemoveFolderItself(folder);
+  // A share's path begins with its two backslashes; elsewhere a run is one.
+  const size_t kept = rest.compare(0, 2, L"\\\\") == 0 ? 2 : 0;
+  std::wstring comparable = rest.substr(0, kept);
+  for (size_t i = kept; i < rest.size(); ++i) {
+    if (rest[i] == L'\\' && !comparable.empty() && comparable.back() == L'\\') continue;
+    comparable += rest[i];
+  }
+  while (comparable.size() > kept && comparable.back() == L'\\') comparable.pop_back();
+  return comparable;
+}
+
+bool IsHeldAt(HANDLE held, const std::wstring& path, FinalPathQuery query) {
+  if (query == nullptr) return false;
+  // Room for a path of 260 characters with the longest prefix ("\\?\UNC\").
+  constexpr DWORD kCapacity = 2 * kPathCapacity;
+  wchar_t finalPath[kCapacity] = {};
+  const DWORD length =
+      query(held, finalPath, kCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kCapacity) return false;
+  // The file system's names compare without case; the final path has the
+  // names as stored, the setting as someone typed it. Letters outside ASCII
+  // that differ only in case do not match: the folder then stays.
+  return _wcsicmp(ComparablePath(finalPath).c_str(), ComparablePath(path).c_str()) == 0;
+}
+
+HandleInformationQuery SystemHandleInformationQuery() {
+  return reinterpret_cast<HandleInformationQuery>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFileInformationByHandleEx")));
+}
+
+bool HoldsEntries(HANDLE held, HandleInformationQuery query) {
+  if (query == nullptr) return false;
+  // Several entries per call; the first call starts the listing afresh.
+  alignas(8) BYTE entries[4096];
+  FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+  while (query(held, next, entries, sizeof entries)) {
+    for (const BYTE* at = entries;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") return true;
+      if (entry->NextEntryOffset == 0) break;
+      at += entry->NextEntryOffset;
+    }
+    next = FileIdBothDirectoryInfo;
+  }
+  return false;  // ERROR_NO_MORE_FILES, or a listing that failed
+}
+
+FolderRemoval RemoveFolderIfEmpty(const std::wstring& folder, HandleInformationQuery listing) {
+  // Held without FILE_SHARE_DELETE from the checks to the deletion: nobody can
+  // move it away and put something else at its place in between.
+  ScopedFile held(OpenHeldFolder(folder, DELETE | FILE_WRITE_ATTRIBUTES));
+  if (!held.IsValid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return {FolderRemoval::kNotThere, 0};
+    }
+    return {FolderRemoval::kFailed, error};
+  }
+  // A link at the place or above it would have this run delete an empty
+  // folder of someone else's choosing.
+  if (!IsPlainFolder(held.Get(), folder) || !IsHeldAt(held.Get(), folder)) {
+    return {FolderRemoval::kNotItself, 0};
+  }
+  // Listed through the hold (a listing by path may not share with its DELETE
+  // access), so that a folder holding anything stays exactly as it is,
+  // attributes included. Nothing inside a maker's folder is ours.
+  if (HoldsEntries(held.Get(), listing)) return {FolderRemoval::kNotEmpty, 0};
+  ClearAttributes(held.Get());
+  if (!DeleteThroughHandle(held.Get())) {
+    const DWORD error = GetLastError();
+    // The file system refuses a folder that is not empty: an entry that came
+    // in since the listing keeps it.
+    if (error == ERROR_DIR_NOT_EMPTY) return {FolderRemoval::kNotEmpty, 0};
+    return {FolderRemoval::kFailed, error};
+  }
+  return {FolderRemoval::kRemoved, 0};
 }
 
 }  // namespace qnvpd

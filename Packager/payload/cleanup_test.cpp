@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <set>
+#include <string>
 #include <vector>
 
+#include "held_folder.h"
+#include "package_runner.h"
+#include "scoped.h"
 #include "test_support.h"
 
 namespace qnvpd {
@@ -186,7 +191,7 @@ TEST(RemoveFolderIfEmptyTest, EmptyFolderIsRemovedEvenWhenReadOnly) {
   const std::wstring empty = scratch / L"KAVRO";
   CreateDirectoryW(empty.c_str(), nullptr);
   SetFileAttributesW(empty.c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(RemoveFolderIfEmpty(empty), 1);
+  EXPECT_EQ(RemoveFolderIfEmpty(empty).outcome, FolderRemoval::kRemoved);
   EXPECT_FALSE(Exists(empty));
 }
 
@@ -195,14 +200,18 @@ TEST(RemoveFolderIfEmptyTest, AnyEntryKeepsTheFolderAndNothingInsideIsTouched) {
   const std::wstring withFolder = scratch / L"withFolder";
   CreateDirectoryW(withFolder.c_str(), nullptr);
   CreateDirectoryW((withFolder + L"\\empty").c_str(), nullptr);
-  EXPECT_EQ(RemoveFolderIfEmpty(withFolder), 0);
+  EXPECT_EQ(RemoveFolderIfEmpty(withFolder).outcome, FolderRemoval::kNotEmpty);
   EXPECT_TRUE(FolderExists(withFolder + L"\\empty"));
 
+  // Kept as it was, attributes included.
   const std::wstring withFile = scratch / L"withFile";
   CreateDirectoryW(withFile.c_str(), nullptr);
   WriteFileBytes(withFile + L"\\Uninstall.lnk", "x");
-  EXPECT_EQ(RemoveFolderIfEmpty(withFile), 0);
+  const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  SetFileAttributesW(withFile.c_str(), hiddenSystem);
+  EXPECT_EQ(RemoveFolderIfEmpty(withFile).outcome, FolderRemoval::kNotEmpty);
   EXPECT_TRUE(Exists(withFile + L"\\Uninstall.lnk"));
+  EXPECT_EQ(hiddenSystem, GetFileAttributesW(withFile.c_str()) & hiddenSystem);
 }
 
 TEST(RemoveFolderIfEmptyTest, ADotNamedEntryCountsAndKeepsTheFolder) {
@@ -210,13 +219,88 @@ TEST(RemoveFolderIfEmptyTest, ADotNamedEntryCountsAndKeepsTheFolder) {
   const std::wstring folder = scratch / L"KAVRO";
   CreateDirectoryW(folder.c_str(), nullptr);
   WriteFileBytes(folder + L"\\.marker", "x");
-  EXPECT_EQ(RemoveFolderIfEmpty(folder), 0);
+  EXPECT_EQ(RemoveFolderIfEmpty(folder).outcome, FolderRemoval::kNotEmpty);
   EXPECT_TRUE(Exists(folder + L"\\.marker"));
 }
 
-TEST(RemoveFolderIfEmptyTest, MissingFolderGivesZero) {
+// An entry the listing did not show (one that came in after it): the file
+// system refuses to delete the folder, and it is kept as not empty.
+TEST(RemoveFolderIfEmptyTest, EntryTheListingDidNotShowStillKeepsTheFolder) {
   ScratchFolder scratch;
-  EXPECT_EQ(RemoveFolderIfEmpty(scratch / L"KAVRO"), 0);
+  const std::wstring folder = scratch / L"KAVRO";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  WriteFileBytes(folder + L"\\late.txt", "late");
+  struct ListsNothing {
+    static BOOL WINAPI Query(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) {
+      SetLastError(ERROR_NO_MORE_FILES);
+      return FALSE;
+    }
+  };
+  EXPECT_EQ(RemoveFolderIfEmpty(folder, ListsNothing::Query).outcome, FolderRemoval::kNotEmpty);
+  EXPECT_EQ(qnvpd_test::ReadFileBytes(folder + L"\\late.txt"), "late");
+}
+
+TEST(RemoveFolderIfEmptyTest, MissingFolderIsNotThere) {
+  ScratchFolder scratch;
+  EXPECT_EQ(RemoveFolderIfEmpty(scratch / L"KAVRO").outcome, FolderRemoval::kNotThere);
+  EXPECT_EQ(RemoveFolderIfEmpty(scratch / L"no parent\\KAVRO").outcome, FolderRemoval::kNotThere);
+}
+
+// Under Wine a Linux link stands in for a junction: Wine opens what it points
+// to, and a removal by path would remove the link's empty target. Neither a
+// link at the place nor one above it may lead the removal elsewhere; a file
+// at the place is not a folder to remove either.
+TEST(RemoveFolderIfEmptyTest, LinkAtOrAboveThePlaceAndAFileAreKept) {
+  ScratchFolder scratch;
+  const std::wstring target = scratch / L"target";  // empty: what a followed link would lose
+  const std::wstring real = scratch / L"real";
+  CreateDirectoryW(target.c_str(), nullptr);
+  CreateDirectoryW(real.c_str(), nullptr);
+  CreateDirectoryW((real + L"\\KAVRO").c_str(), nullptr);
+  WriteFileBytes(scratch / L"file", "a file");
+  const std::wstring atPlace = scratch / L"KAVRO";
+  const std::wstring above = scratch / L"above";
+
+  EXPECT_EQ(RemoveFolderIfEmpty(scratch / L"file").outcome, FolderRemoval::kNotItself);
+  EXPECT_EQ(qnvpd_test::ReadFileBytes(scratch / L"file"), "a file");
+
+  if (qnvpd_test::UnixPath(scratch.Path()).empty()) GTEST_SKIP() << "links need Wine";
+  // Removed from the Linux side whatever happens, before the scratch folder's
+  // own clean-up (which Wine would let reach through them).
+  struct Unlink {
+    std::vector<std::string> paths;
+    ~Unlink() {
+      for (const std::string& path : paths) qnvpd_test::RunLinuxShell("rm -f \"$1\"", {path});
+    }
+  } links{{qnvpd_test::UnixPath(atPlace), qnvpd_test::UnixPath(above)}};
+  ASSERT_TRUE(qnvpd_test::RunLinuxShell("ln -s \"$1\" \"$2\" && ln -s \"$3\" \"$4\"",
+                                        {qnvpd_test::UnixPath(target), links.paths[0],
+                                         qnvpd_test::UnixPath(real), links.paths[1]}));
+
+  EXPECT_EQ(RemoveFolderIfEmpty(atPlace).outcome, FolderRemoval::kNotItself);
+  EXPECT_EQ(RemoveFolderIfEmpty(above + L"\\KAVRO").outcome, FolderRemoval::kNotItself);
+  EXPECT_TRUE(FolderExists(target));
+  EXPECT_TRUE(FolderExists(real + L"\\KAVRO"));
+  EXPECT_NE(0u, GetFileAttributesW(atPlace.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+TEST(HeldFolderIdentityTest, FinalPathIsComparedAsTheFolderWasAskedFor) {
+  EXPECT_EQ(ComparablePath(L"\\\\?\\C:\\Program Files\\KAVRO"), L"C:\\Program Files\\KAVRO");
+  EXPECT_EQ(ComparablePath(L"\\\\?\\UNC\\srv\\share\\KAVRO"), L"\\\\srv\\share\\KAVRO");
+  EXPECT_EQ(ComparablePath(L"\\\\srv\\\\share\\KAVRO\\"), L"\\\\srv\\share\\KAVRO");
+  EXPECT_EQ(ComparablePath(L"C:\\Program Files\\\\KAVRO\\"), L"C:\\Program Files\\KAVRO");
+
+  ScratchFolder scratch;
+  const std::wstring folder = scratch / L"KAVRO";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  qnvpd::ScopedFile held(OpenHeldFolder(folder));
+  ASSERT_TRUE(held.IsValid());
+  std::wstring otherCase = folder;
+  for (wchar_t& c : otherCase) c = static_cast<wchar_t>(towlower(c));
+  EXPECT_TRUE(IsHeldAt(held.Get(), otherCase));
+  EXPECT_TRUE(IsHeldAt(held.Get(), scratch.Path() + L"\\\\KAVRO\\"));
+  EXPECT_FALSE(IsHeldAt(held.Get(), scratch / L"KAVRO2"));
+  EXPECT_FALSE(IsHeldAt(held.Get(), folder, nullptr)) << "a system that cannot tell";
 }
 
 }  // namespace

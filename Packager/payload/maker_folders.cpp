@@ -11,10 +11,13 @@ namespace qnvpd {
 namespace {
 
 constexpr wchar_t kMakerFolderSuffix[] = L"\\KAVRO";
+constexpr wchar_t kVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr wchar_t kProfileListKey[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-// A registry folder value, terminated inside its buffer and expanded; empty
-// when the key or value is missing or either text does not fit its buffer.
-std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
+// A text value under HKEY_LOCAL_MACHINE, terminated inside its buffer and not
+// expanded; empty when the key or value is missing or the text does not fit.
+std::wstring ReadMachineText(const wchar_t* keyPath, const wchar_t* valueName) {
   ScopedKey key;
   if (RegOpenKeyW(HKEY_LOCAL_MACHINE, keyPath, key.Receive()) != ERROR_SUCCESS) return {};
 
@@ -31,32 +34,123 @@ std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
     if (units >= kPathCapacity) return {};
     raw[units] = L'\0';
   }
+  return raw;
+}
 
-  wchar_t expanded[kPathCapacity] = {};
-  const DWORD needed = ExpandEnvironmentStringsW(raw, expanded, static_cast<DWORD>(kPathCapacity));
-  if (needed == 0 || needed > kPathCapacity) return {};
+using VariableLookup = std::wstring (*)(const std::wstring& name);
+
+// Replaces each "%NAME%" in `text` with lookup(NAME), as ExpandEnvironmentStringsW
+// does with the process's variables; a '%' without a closing one is plain text.
+// False when a reference names a variable the lookup does not have: the text
+// then does not name the folder its setting means.
+bool ExpandReferences(const std::wstring& text, VariableLookup lookup, std::wstring* expanded) {
+  expanded->clear();
+  size_t at = 0;
+  for (;;) {
+    const size_t open = text.find(L'%', at);
+    const size_t close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+    if (close == std::wstring::npos) {
+      expanded->append(text, at, std::wstring::npos);
+      return true;
+    }
+    const std::wstring value = lookup(text.substr(open + 1, close - open - 1));
+    if (value.empty()) return false;
+    expanded->append(text, at, open - at);
+    expanded->append(value);
+    at = close + 1;
+  }
+}
+
+bool IsNamed(const std::wstring& name, const wchar_t* variable) {
+  return _wcsicmp(name.c_str(), variable) == 0;  // variable names ignore case
+}
+
+// The Windows folder and its drive, from the system itself (not from the
+// variables of the same names, which whoever started the process can set).
+std::wstring KernelVariable(const std::wstring& name) {
+  wchar_t windows[kPathCapacity] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, kPathCapacity);
+  if (length == 0 || length >= kPathCapacity) return {};
+  if (IsNamed(name, L"SystemRoot")) return windows;
+  if (IsNamed(name, L"SystemDrive") && windows[1] == L':') return std::wstring(windows, 2);
+  return {};
+}
+
+// A machine setting the system makes its folder variables from, with its own
+// references to the Windows folder and drive expanded.
+std::wstring MachineSetting(const wchar_t* keyPath, const wchar_t* valueName) {
+  std::wstring expanded;
+  if (!ExpandReferences(ReadMachineText(keyPath, valueName), KernelVariable, &expanded)) return {};
   return expanded;
 }
 
-void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder, const RunLog& log) {
+// The system's own value of a folder variable: taken from where the system
+// takes it for every process (HKEY_LOCAL_MACHINE and the kernel), never from
+// this process's environment, which an unelevated user can set before the
+// elevation (HKCU\Environment). Empty for a variable the system does not set.
+std::wstring SystemVariable(const std::wstring& name) {
+  // Read in this 32-bit program's registry view, which on 64-bit Windows
+  // holds the x86 folder: the one the system gives 32-bit programs.
+  if (IsNamed(name, L"ProgramFiles")) return MachineSetting(kVersionKey, L"ProgramFilesDir");
+  if (IsNamed(name, L"ProgramData")) return MachineSetting(kProfileListKey, L"ProgramData");
+  if (IsNamed(name, L"ALLUSERSPROFILE")) {
+    // Windows Vista and later: the ProgramData folder; Windows XP: a profile.
+    const std::wstring programData = MachineSetting(kProfileListKey, L"ProgramData");
+    if (!programData.empty()) return programData;
+    const std::wstring profiles = MachineSetting(kProfileListKey, L"ProfilesDirectory");
+    const std::wstring allUsers = MachineSetting(kProfileListKey, L"AllUsersProfile");
+    if (profiles.empty() || allUsers.empty()) return {};
+    return profiles + L"\\" + allUsers;
+  }
+  return KernelVariable(name);
+}
+
+// A registry folder value expanded with the system's variables; empty when it
+// is missing, refers to a variable the system does not set, or either text
+// does not fit its buffer. The value's type is not looked at.
+std::wstring ReadFolderValue(const wchar_t* keyPath, const wchar_t* valueName) {
+  std::wstring expanded;
+  if (!ExpandReferences(ReadMachineText(keyPath, valueName), SystemVariable, &expanded) ||
+      expanded.size() >= kPathCapacity) {
+    return {};
+  }
+  return expanded;
+}
+
+void RemoveMakerFolderIfEmpty(const std::wstring& parentFolder, const wchar_t* valueName,
+                              const RunLog& log) {
   const std::wstring folder = MakerFolderPath(parentFolder);
   if (folder.empty()) {
-    log.Write(L"maker's folder: its parent folder could not be looked up; nothing tidied");
+    log.Write(std::wstring(L"maker's folder: \"") + valueName +
+              L"\" could not be read or expanded with the system's own variables; nothing "
+              L"tidied there");
     return;
   }
-  if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    log.Write(L"maker's folder not there: " + folder);
-  } else if (RemoveFolderIfEmpty(folder)) {
-    log.Write(L"maker's folder removed (it was empty): " + folder);
-  } else {
-    log.Write(L"maker's folder kept (not empty): " + folder);
+  const FolderRemoval removal = RemoveFolderIfEmpty(folder);
+  switch (removal.outcome) {
+    case FolderRemoval::kRemoved:
+      log.Write(L"maker's folder removed (it was empty): " + folder);
+      break;
+    case FolderRemoval::kNotThere:
+      log.Write(L"maker's folder not there: " + folder);
+      break;
+    case FolderRemoval::kNotEmpty:
+      log.Write(L"maker's folder kept (not empty): " + folder);
+      break;
+    case FolderRemoval::kNotItself:
+      log.Write(L"maker's folder kept (a link or a file, or not confirmed as the folder at "
+                L"that path): " + folder);
+      break;
+    case FolderRemoval::kFailed:
+      log.Write(L"maker's folder kept (" + DescribeError(removal.error) + L"): " + folder);
+      break;
   }
 }
 
 }  // namespace
 
 std::wstring ReadProgramFilesFolder() {
-  return ReadFolderValue(L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesPath");
+  return ReadFolderValue(kVersionKey, L"ProgramFilesPath");
 }
 
 std::wstring ReadCommonProgramsFolder() {
@@ -71,8 +165,8 @@ std::wstring MakerFolderPath(const std::wstring& parentFolder) {
 }
 
 void TidyMakerFolders(const RunLog& log) {
-  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder(), log);
-  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder(), log);
+  RemoveMakerFolderIfEmpty(ReadProgramFilesFolder(), L"ProgramFilesPath", log);
+  RemoveMakerFolderIfEmpty(ReadCommonProgramsFolder(), L"Common Programs", log);
 }
 
 }  // namespace qnvpd

@@ -9,7 +9,9 @@
 namespace qnvpd {
 
 // The program-files folder and the all-users Start-menu programs folder, read
-// from HKEY_LOCAL_MACHINE and expanded; empty when unavailable or too long.
+// from HKEY_LOCAL_MACHINE and expanded with the system's own variables (never
+// this process's environment); empty when unavailable, when they refer to a
+// variable the system does not set, or when too long.
 std::wstring ReadProgramFilesFolder();
 std::wstring ReadCommonProgramsFolder();
 
@@ -17,8 +19,8 @@ std::wstring ReadCommonProgramsFolder();
 // the lookup gave nothing, so that no folder at the drive's root is touched.
 std::wstring MakerFolderPath(const std::wstring& parentFolder);
 
-// Removes both maker's folders where they are empty (see RemoveFolderIfEmpty);
-// what it found goes to `log`.
+// Removes both maker's folders where they are empty and are themselves, not
+// links (see RemoveFolderIfEmpty); what it found goes to `log`.
 void TidyMakerFolders(const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

@@ -25,6 +25,8 @@ class FolderLookups : public qnvpd_test::ScratchRegistryTest {
   static constexpr const char* kVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion";
   static constexpr const char* kShellKey =
       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  static constexpr const char* kProfileListKey =
+      "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
   // Stores exactly `bytes` bytes of `text` (so a terminator can be left out).
   void Store(const char* key, const wchar_t* value, DWORD type, const std::wstring& text,
@@ -35,16 +37,60 @@ class FolderLookups : public qnvpd_test::ScratchRegistryTest {
                        const std::wstring& text) {
     PutWide(key, value, type, text + L'\0');
   }
+
+  // The drive of the Windows folder, as the system itself knows it.
+  static std::wstring SystemDrive() {
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows, 2);
+  }
 };
 
 TEST_F(FolderLookups, PlainTextIsUsedUnchangedAndReferencesAreExpanded) {
   StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_SZ, L"D:\\Apps %NOT_EXPANDED");
-  qnvpd_test::ScopedEnvironment env(L"QNVPD_TEST_DATA", L"D:\\Data");
+  StoreTerminated(kProfileListKey, L"ProgramData", REG_EXPAND_SZ, L"D:\\Data");
   StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
-                  L"%QNVPD_TEST_DATA%\\Start Menu\\Programs");
+                  L"%ProgramData%\\Start Menu\\Programs");
 
   EXPECT_EQ(ReadProgramFilesFolder(), L"D:\\Apps %NOT_EXPANDED");
   EXPECT_EQ(ReadCommonProgramsFolder(), L"D:\\Data\\Start Menu\\Programs");
+}
+
+// Whoever starts the package chooses its environment (an unelevated user
+// through HKCU\Environment, before the elevation): the references are expanded
+// with the system's own variables only, and one to any other variable gives
+// nothing.
+TEST_F(FolderLookups, ReferencesComeFromTheSystemNeverFromTheProcess) {
+  qnvpd_test::ScopedEnvironment files(L"ProgramFiles", L"C:\\Users\\Public\\decoy");
+  qnvpd_test::ScopedEnvironment data(L"ProgramData", L"C:\\Users\\Public\\decoy");
+  qnvpd_test::ScopedEnvironment allUsers(L"ALLUSERSPROFILE", L"C:\\Users\\Public\\decoy");
+  qnvpd_test::ScopedEnvironment drive(L"SystemDrive", L"Q:");
+  qnvpd_test::ScopedEnvironment own(L"QNVPD_TEST_DATA", L"D:\\Data");
+
+  StoreTerminated(kVersionKey, L"ProgramFilesDir", REG_SZ, L"E:\\Programs");
+  StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_EXPAND_SZ, L"%programfiles%");
+  StoreTerminated(kProfileListKey, L"ProgramData", REG_EXPAND_SZ, L"%SystemDrive%\\ProgramData");
+  StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
+                  L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs");
+  EXPECT_EQ(ReadProgramFilesFolder(), L"E:\\Programs");
+  EXPECT_EQ(ReadCommonProgramsFolder(),
+            SystemDrive() + L"\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
+
+  // Windows XP: the all-users profile, and no ProgramData folder.
+  Remove(kProfileListKey);
+  StoreTerminated(kProfileListKey, L"ProfilesDirectory", REG_EXPAND_SZ,
+                  L"%SystemDrive%\\Documents and Settings");
+  StoreTerminated(kProfileListKey, L"AllUsersProfile", REG_SZ, L"All Users");
+  StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
+                  L"%ALLUSERSPROFILE%\\Start Menu\\Programs");
+  EXPECT_EQ(ReadCommonProgramsFolder(),
+            SystemDrive() + L"\\Documents and Settings\\All Users\\Start Menu\\Programs");
+  StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
+                  L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs");
+  EXPECT_EQ(ReadCommonProgramsFolder(), L"");
+
+  StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_EXPAND_SZ, L"%QNVPD_TEST_DATA%\\Apps");
+  EXPECT_EQ(ReadProgramFilesFolder(), L"");
 }
 
 TEST_F(FolderLookups, MissingKeyOrValueGivesEmpty) {
@@ -62,9 +108,9 @@ TEST_F(FolderLookups, TextOrExpansionThatDoesNotFitGivesEmpty) {
   StoreTerminated(kVersionKey, L"ProgramFilesPath", REG_SZ, longest);
   EXPECT_EQ(ReadProgramFilesFolder(), longest);
 
-  qnvpd_test::ScopedEnvironment env(L"QNVPD_TEST_LONG", std::wstring(250, L'c'));
+  StoreTerminated(kProfileListKey, L"ProgramData", REG_SZ, L"C:\\" + std::wstring(247, L'c'));
   StoreTerminated(kShellKey, L"Common Programs", REG_EXPAND_SZ,
-                  L"%QNVPD_TEST_LONG%\\Start Menu\\Programs");
+                  L"%ProgramData%\\Start Menu\\Programs");
   EXPECT_EQ(ReadCommonProgramsFolder(), L"");
 }
 

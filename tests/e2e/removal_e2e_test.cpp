@@ -243,6 +243,32 @@ TEST_F(RemovalE2eTest, MakerFoldersGoOnlyWhenEmpty) {
   EXPECT_FALSE(FolderExists(menuMaker));
 }
 
+// The folders are those the system names, whatever the package's environment
+// says: an unelevated user can set ProgramFiles and ProgramData for the
+// elevated run (HKCU\Environment) and so point it at an empty folder of theirs.
+// (A 32-bit program on 64-bit Windows takes ProgramFiles from ProgramFiles(x86).)
+TEST_F(RemovalE2eTest, MakerFoldersAreTheSystemsNotTheEnvironments) {
+  const std::wstring decoy = temp_ + L"decoy";
+  const std::wstring decoyMenu = decoy + L"\\Microsoft\\Windows\\Start Menu\\Programs";
+  for (const std::wstring& folder :
+       {decoy, decoy + kMakerFolder, decoy + L"\\Microsoft", decoy + L"\\Microsoft\\Windows",
+        decoy + L"\\Microsoft\\Windows\\Start Menu", decoyMenu, decoyMenu + kMakerFolder}) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << Narrow(folder);
+  }
+  ASSERT_TRUE(CreateDirectoryW((programFiles_ + kMakerFolder).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((commonPrograms_ + kMakerFolder).c_str(), nullptr));
+  for (const wchar_t* name :
+       {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramData", L"ALLUSERSPROFILE"}) {
+    env_[name] = decoy;
+  }
+
+  EXPECT_EQ(0u, Run(L"-u3").exitCode);
+  EXPECT_TRUE(FolderExists(decoy + kMakerFolder));
+  EXPECT_TRUE(FolderExists(decoyMenu + kMakerFolder));
+  EXPECT_FALSE(FolderExists(programFiles_ + kMakerFolder));
+  EXPECT_FALSE(FolderExists(commonPrograms_ + kMakerFolder));
+}
+
 // Failures before anything is loaded or started: 1001, whatever was written is
 // gone again, and the maker's empty folders are tidied all the same.
 class RemovalCleansUpTest : public RemovalE2eTest {
