@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # scripts/inspect-package on built packages: the package matches the payload it
-# was built from; a package without resource 104, a payload folder with one
+# was built from and imports only KERNEL32 and msvcrt, with DependentLoadFlags
+# LOAD_LIBRARY_SEARCH_SYSTEM32; a package without resource 104, a payload folder with one
 # changed or one absent file, a table with a row too few, a table with a
-# wrong file name, a package with a flipped payload byte and one whose CRC-32
-# table does not match are all reported with a non-zero exit code.
+# wrong file name, a package with a flipped payload byte, one whose CRC-32
+# table does not match and one without DependentLoadFlags are all reported with
+# a non-zero exit code.
 #
 # usage: inspect.sh <source tree> <package> <package without 104> <payload folder> [--allow-missing]
 set -euo pipefail
@@ -52,6 +54,17 @@ has "OK: the package carries exactly the payload table"
 [ "${#allow[@]}" -gt 0 ] || has "42 of 42 resources match their CRC-32 table entry"
 [ "${#allow[@]}" -gt 0 ] || has "42 of 42 CRC-32 table entries equal their file"
 echo "ok: the built package matches its payload"
+
+# ------------------------------------------------------------ imports and load configuration
+# dlls <section title>: the DLL names the section lists, one a line.
+dlls() { sed -n "/^$1/,/^\$/p" "$scratch/out" | sed -n 's/^  \([^ ][^ ]*\) .*/\1/p' | tr '\n' ' '; }
+[ "$(dlls 'Imports (loaded with the program)')" = "KERNEL32.dll msvcrt.dll " ] ||
+  fail "imports other than KERNEL32 and msvcrt: $(dlls 'Imports (loaded with the program)')"
+[ "$(dlls 'Delay-loaded')" = "ADVAPI32.dll COMCTL32.dll USER32.dll " ] ||
+  fail "delay-loaded: $(dlls 'Delay-loaded')"
+has "    InitCommonControlsEx"
+has "  DependentLoadFlags      0x0800 (LOAD_LIBRARY_SEARCH_SYSTEM32)"
+echo "ok: imports KERNEL32 and msvcrt only, delay-loads the rest, DependentLoadFlags 0x0800"
 
 # ------------------------------------------------------------ resource 104 left out
 run 1 "$nosetup"
@@ -128,3 +141,18 @@ patch "$pkg" "$scratch/badtable.exe" PAYLOADCRC 1 4   # the entry count
 run 1 "$scratch/badtable.exe"
 has "PROBLEM: CRC-32 table malformed"
 echo "ok: a CRC-32 table that does not match the package is reported"
+
+# A copy whose DependentLoadFlags is 0.
+/usr/bin/python3 - "$pkg" "$scratch/noflags.exe" <<'PY'
+import sys, pefile
+pe = pefile.PE(sys.argv[1], fast_load=True)
+rva = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]].VirtualAddress
+data = bytearray(pe.__data__)
+offset = pe.get_offset_from_rva(rva) + 0x36
+data[offset:offset + 2] = b"\0\0"
+open(sys.argv[2], "wb").write(data)
+PY
+run 1 "$scratch/noflags.exe"
+has "PROBLEM: DependentLoadFlags is 0x0000, not 0x0800 (LOAD_LIBRARY_SEARCH_SYSTEM32)"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 1 ] || fail "more than the load configuration reported"
+echo "ok: a package without DependentLoadFlags is reported"

@@ -86,6 +86,10 @@ std::wstring VariantPackagePath(const wchar_t* variant) {
 
 std::wstring StandinPayloadDir() { return BuildPath(L"QNVPD_STANDIN_PAYLOAD", L"standin-payload"); }
 
+std::wstring MarkerDllsDir() {
+  return BuildPath(L"QNVPD_MARKER_DLLS", L"test-helpers\\marker-dlls");
+}
+
 std::wstring ScratchDir() {
   static std::wstring dir;
   if (dir.empty()) {
