@@ -5,7 +5,8 @@
 set(QNVPD_RELEASE_TESTS ${CMAKE_SOURCE_DIR}/tests/release)
 
 add_test(NAME release_reproducible
-         COMMAND bash ${QNVPD_RELEASE_TESTS}/reproducible.sh ${CMAKE_SOURCE_DIR})
+         COMMAND bash ${QNVPD_RELEASE_TESTS}/reproducible.sh ${CMAKE_SOURCE_DIR}
+                 ${CMAKE_BINARY_DIR})
 set_tests_properties(release_reproducible PROPERTIES LABELS release TIMEOUT 1200
                      RESOURCE_LOCK release_build)
 

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The package must come out byte for byte the same from the same sources,
 # payload and toolchain, whatever the folders, the clock, the time zone, the
-# umask or SOURCE_DATE_EPOCH of the build. Builds it twice from two copies of
-# the tree at different paths, at different times, and compares.
+# umask or SOURCE_DATE_EPOCH of the build. Builds it again from a copy of the
+# tree at another path, at another time, and compares it with the package of
+# the build under test (or, without one, with a first build of its own).
 #
-# usage: reproducible.sh <source tree>
+# usage: reproducible.sh <source tree> [<build folder holding QNVPDSetup.exe>]
 set -euo pipefail
 src=$(cd "$1" && pwd)
 . "$src/tests/release/common.sh"
 release_scratch
 
-copy_sources "$src" "$scratch/a/src"
 copy_sources "$src" "$scratch/second-copy/QNVPD sources"
 
 # The second build runs with its clock more than a year ahead when faketime is
@@ -22,14 +22,21 @@ else
   sleep 2
 fi
 
-(umask 022; export TZ=UTC SOURCE_DATE_EPOCH=1500000000
- build_package "$scratch/a/src" "$scratch/a/build")
+if [ -n "${2:-}" ]; then
+  one=$(cd "$2" && pwd)
+  firstdir=$one
+else
+  copy_sources "$src" "$scratch/a/src"
+  (umask 022; export TZ=UTC SOURCE_DATE_EPOCH=1500000000
+   build_package "$scratch/a/src" "$scratch/a/build")
+  one=$scratch/a/build
+  firstdir=$scratch/a
+fi
 (umask 077; export TZ=Asia/Tokyo SOURCE_DATE_EPOCH=1700000000
  "${later[@]}" bash -c '. "$1"; build_package "$2" "$3"' _ \
    "$src/tests/release/common.sh" "$scratch/second-copy/QNVPD sources" \
    "$scratch/second-copy/out 2")
 
-one=$scratch/a/build
 two="$scratch/second-copy/out 2"
 status=0
 # The core library too: its archive members must carry no dates or owners,
@@ -49,7 +56,7 @@ for f in QNVPDSetup.exe libqnvpd_core.a; do
   fi
 done
 # A build path inside the program is a fault even when both builds agree on it.
-for d in "$scratch/a" "$scratch/second-copy"; do
+for d in "$firstdir" "$src" "$scratch/second-copy"; do
   if grep -qaF "$d" "$one/QNVPDSetup.exe" "$two/QNVPDSetup.exe"; then
     echo "a build path ($d) is inside the package"
     status=1
