@@ -182,8 +182,9 @@ TEST_F(LaunchAndWaitTest, RaisesTheChildsDialogOnlyWhenItsClassMatches) {
   EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog ISTSetDialogX", window_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
 
-  // Lower case does not match: the child waits in vain and ends by itself.
-  EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog istsetdialogx", window_).started);
+  // Lower case does not match: the child waits in vain and ends by itself,
+  // well after the one second at which a match would have been raised.
+  EXPECT_TRUE(LaunchAndWait(child_, L"0 patience 2000 dialog istsetdialogx", window_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
   EXPECT_EQ(2u, QueuedMessages().size());
 }

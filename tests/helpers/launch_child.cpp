@@ -1,11 +1,12 @@
 // A child program for the launch tests.
 //
-//   launch_child.exe [EXIT] [post HWND VALUE] [dialog CLASS] [anything else...]
+//   launch_child.exe [EXIT] [post HWND VALUE] [patience MS] [dialog CLASS] [anything else...]
 //
 // EXIT      the exit code (decimal, default 0)
 // post      posts WM_USER with wParam VALUE to window HWND (decimal) before ending
 // dialog    shows a top-level window of class CLASS without activating it and
-//           waits (at most 4 s) for it to be brought to the front
+//           waits (at most 4 s, or the patience given before it) for it to be
+//           brought to the front
 //
 // When QNVPD_LAUNCH_RECORD names a file, appends lines to it (UTF-8):
 //   ran=<own path>|<command line as received>
@@ -23,6 +24,7 @@
 namespace {
 
 bool g_activated = false;
+DWORD g_patienceMs = 4000;
 
 void Record(const std::wstring& line) {
   wchar_t file[1024];
@@ -60,7 +62,7 @@ void ShowDialogAndWait(const wchar_t* className) {
   SetWindowPos(window, HWND_TOP, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
   g_activated = false;  // only activation from outside counts
-  const ULONGLONG until = GetTickCount64() + 4000;
+  const ULONGLONG until = GetTickCount64() + g_patienceMs;
   while (!g_activated && GetTickCount64() < until) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -100,6 +102,8 @@ int wmain(int argc, wchar_t** argv) {
       postTo = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::wcstol(argv[i + 1], nullptr, 10)));
       postValue = std::wcstoul(argv[i + 2], nullptr, 10);
       i += 2;
+    } else if (std::wcscmp(argv[i], L"patience") == 0 && i + 1 < argc) {
+      g_patienceMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
     } else if (std::wcscmp(argv[i], L"dialog") == 0 && i + 1 < argc) {
       ShowDialogAndWait(argv[++i]);
     }
