@@ -5,6 +5,9 @@
 # tree at another path, at another time, and compares it with the package of
 # the build under test (or, without one, with a first build of its own).
 #
+# Then the signing checks run on its second build (see signing.sh), which
+# spares them a build of their own.
+#
 # usage: reproducible.sh <source tree> [<build folder holding QNVPDSetup.exe>]
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -62,4 +65,6 @@ for d in "$firstdir" "$src" "$scratch/second-copy"; do
     status=1
   fi
 done
-exit $status
+[ $status -eq 0 ] || exit $status
+echo "== signing"
+bash "$src/tests/release/signing.sh" "$src" "$scratch/second-copy/QNVPD sources" "$two"

@@ -5,7 +5,9 @@
 # payload byte breaks it, the unsigned program is the one an unsigned build
 # makes, and switching signing off gives the unsigned program back.
 #
-# usage: signing.sh <source tree>
+# usage: signing.sh <source tree> [<copy of the tree> <its unsigned package build>]
+# With the last two (an unsigned build_package of that copy, as the
+# reproducibility check leaves it), that build is signed instead of a new one.
 set -euo pipefail
 src=$(cd "$1" && pwd)
 . "$src/tests/release/common.sh"
@@ -44,13 +46,18 @@ printf 'qnvpd-test-pass\n' >"$pki/password.txt"
 ossl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" -certfile "$pki/ca.pem" \
      -passout "file:$pki/password.txt" -out "$pki/signer.p12"
 
-tree=$scratch/src
-copy_sources "$src" "$tree"
-bld=$scratch/build
+if [ -n "${3:-}" ]; then
+  tree=$2
+  bld=$3
+else
+  tree=$scratch/src
+  copy_sources "$src" "$tree"
+  bld=$scratch/build
+  build_package "$tree" "$bld"
+fi
 pkg=$bld/QNVPDSetup.exe
 
 # ------------------------------------------------------------ unsigned
-build_package "$tree" "$bld"
 plain=$(hash "$pkg")
 verify "$pkg" && fail "an unsigned build carries a signature"
 [ -e "$bld/unsigned" ] && fail "an unsigned build made an unsigned/ folder"
