@@ -7,19 +7,19 @@
 // does (common controls, one hidden window), which under Wine costs a fixed
 // amount per process that has nothing to do with the package's own work.
 //
-// Built a third time with BASELINE_SPEC (the floor of the whole prescribed
+// Built a third time with BASELINE_JOB (the floor of the whole prescribed
 // job): the GUI start plus exactly the steps every run of the package must do
 // beyond that: zlib's CRC-32 of each resource before it is written, a two-line
 // PORTS.dat through _wfopen("wt"), and the 10 ms pause after the installer has
 // ended. It notes the package's phase marks, so the two can be set side by side.
-#ifdef BASELINE_SPEC
+#ifdef BASELINE_JOB
 #define BASELINE_GUI
 #endif
 #include <windows.h>
 #ifdef BASELINE_GUI
 #include <commctrl.h>
 #endif
-#ifdef BASELINE_SPEC
+#ifdef BASELINE_JOB
 #include <zlib.h>
 
 #include <cstdio>
@@ -29,7 +29,7 @@
 
 #include <string>
 
-#ifndef BASELINE_SPEC
+#ifndef BASELINE_JOB
 namespace qnvpd {
 inline void MarkPhase(const char*) {}
 inline void WritePhaseTimes() {}
@@ -123,7 +123,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     if (!res) continue;
     DWORD size = SizeofResource(nullptr, res);
     const void* data = LockResource(LoadResource(nullptr, res));
-#ifdef BASELINE_SPEC
+#ifdef BASELINE_JOB
     static volatile uLong sink;
     sink = crc32(0L, static_cast<const Bytef*>(data), size);
 #endif
@@ -135,7 +135,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     CloseHandle(f);
   }
   qnvpd::MarkPhase("payload");
-#ifdef BASELINE_SPEC
+#ifdef BASELINE_JOB
   if (FILE* ports = _wfopen((root + L"PORTS.dat").c_str(), L"wt")) {
     std::fputs("[PORTS]\n[QNVPD]\n", ports);
     std::fclose(ports);
@@ -152,7 +152,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     qnvpd::MarkPhase("child-start");
     WaitForSingleObject(pi.hProcess, INFINITE);
     qnvpd::MarkPhase("child-wait");
-#ifdef BASELINE_SPEC
+#ifdef BASELINE_JOB
     Sleep(10);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);

@@ -47,14 +47,14 @@ def main(path):
         runs[rnd][label] = (numbers, stamps)
 
     rounds = sorted(r for r in runs if "package" in runs[r] and "baseline_gui" in runs[r])
-    known = ["package", "baseline", "baseline_gui", "floor_spec", "7zip_sfx", "nsis",
+    known = ["package", "baseline", "baseline_gui", "floor_job", "7zip_sfx", "nsis",
              "package_phases"]
     extra = sorted({l for r in rounds for l in runs[r]} - set(known))
     labels = [l for l in known + extra if all(l in runs[r] for r in rounds)]
     print(f"rounds: {len(rounds)}")
-    floor = "floor_spec" in labels
+    floor = "floor_job" in labels
     print("contender        median ms   /baseline (quartiles)   /GUI baseline (quartiles)"
-          + ("   /floor-spec (quartiles)" if floor else "")
+          + ("   /floor-job (quartiles)" if floor else "")
           + "   to setup.exe start   exit codes")
     for label in labels:
         ms = [runs[r][label][0][0] for r in rounds]
@@ -66,7 +66,7 @@ def main(path):
         setup_text = f"{statistics.median(setup):8.1f} ms" if setup else "       —   "
         floor_text = ""
         if floor:
-            vs_floor = [runs[r][label][0][0] / runs[r]["floor_spec"][0][0] for r in rounds]
+            vs_floor = [runs[r][label][0][0] / runs[r]["floor_job"][0][0] for r in rounds]
             qf = quartiles(vs_floor)
             floor_text = f"   {statistics.median(vs_floor):.3f} ({qf[0]:.3f}–{qf[1]:.3f})"
         print(f"{label:15s} {statistics.median(ms):9.1f}   {statistics.median(vs_base):.3f} "
@@ -94,9 +94,9 @@ def main(path):
               f"build's own total: {statistics.median(runs[r]['package_phases'][0][0] for r in phased):.1f} ms)")
         # The floor notes the marks it shares with the package; a phase it has
         # no mark for is counted into its next one.
-        floor_rounds = [r for r in phased if "floor_spec" in runs[r]]
+        floor_rounds = [r for r in phased if "floor_job" in runs[r]]
         if floor_rounds:
-            print(f"  {'phase':13s} package  floor-spec ({len(floor_rounds)} rounds)")
+            print(f"  {'phase':13s} package  floor-job ({len(floor_rounds)} rounds)")
         previous = {r: 0.0 for r in phased}
         floor_previous = {r: 0.0 for r in floor_rounds}
         for phase, what in PHASES + [("exit", "end of wWinMain to the process's end")]:
@@ -110,7 +110,7 @@ def main(path):
             if floor_rounds:
                 floor_spans = []
                 for r in floor_rounds:
-                    numbers, stamps = runs[r]["floor_spec"]
+                    numbers, stamps = runs[r]["floor_job"]
                     at = numbers[0] if phase == "exit" else stamps.get(phase)
                     if at is None:
                         break
