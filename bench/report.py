@@ -31,6 +31,42 @@ def quartiles(values):
     return q[0], q[2]
 
 
+def print_phases(runs, rounds, label):
+    phased = [r for r in rounds if label in runs[r]
+              and all(p in runs[r][label][1] for p, _ in PHASES)]
+    if phased:
+        print(f"phases of {label} ({len(phased)} rounds, medians; the phase "
+              f"build's own total: {statistics.median(runs[r][label][0][0] for r in phased):.1f} ms)")
+        # The floor notes the marks it shares with the package; a phase it has
+        # no mark for is counted into its next one.
+        floor_rounds = [r for r in phased if "floor_job" in runs[r]]
+        if floor_rounds:
+            print(f"  {"phase":13s} {label[:-7]:8s} floor-job ({len(floor_rounds)} rounds)")
+        previous = {r: 0.0 for r in phased}
+        floor_previous = {r: 0.0 for r in floor_rounds}
+        for phase, what in PHASES + [("exit", "end of wWinMain to the process's end")]:
+            spans = []
+            for r in phased:
+                numbers, stamps = runs[r][label]
+                at = stamps[phase] if phase != "exit" else numbers[0]
+                spans.append(at - previous[r])
+                previous[r] = at
+            floor_text = ""
+            if floor_rounds:
+                floor_spans = []
+                for r in floor_rounds:
+                    numbers, stamps = runs[r]["floor_job"]
+                    at = numbers[0] if phase == "exit" else stamps.get(phase)
+                    if at is None:
+                        break
+                    floor_spans.append(at - floor_previous[r])
+                    floor_previous[r] = at
+                floor_text = (f"{statistics.median(floor_spans):8.2f}   "
+                              if len(floor_spans) == len(floor_rounds) else "       —   ")
+            print(f"  {phase:13s} {statistics.median(spans):7.2f} ms {floor_text}  {what}")
+
+
+
 def main(path):
     runs = collections.defaultdict(dict)  # round -> contender -> (numbers, stamps)
     checks = {}
@@ -87,38 +123,8 @@ def main(path):
           f"{base / 1048576:.1f} MiB; payload {PAYLOAD / 1048576:.1f} MiB); peak working set "
           f"{peak_ws / 1048576:.1f} MiB")
 
-    phased = [r for r in rounds if "package_phases" in runs[r]
-              and all(p in runs[r]["package_phases"][1] for p, _ in PHASES)]
-    if phased:
-        print(f"phases of the package's -u1 run ({len(phased)} rounds, medians; the phase "
-              f"build's own total: {statistics.median(runs[r]['package_phases'][0][0] for r in phased):.1f} ms)")
-        # The floor notes the marks it shares with the package; a phase it has
-        # no mark for is counted into its next one.
-        floor_rounds = [r for r in phased if "floor_job" in runs[r]]
-        if floor_rounds:
-            print(f"  {'phase':13s} package  floor-job ({len(floor_rounds)} rounds)")
-        previous = {r: 0.0 for r in phased}
-        floor_previous = {r: 0.0 for r in floor_rounds}
-        for phase, what in PHASES + [("exit", "end of wWinMain to the process's end")]:
-            spans = []
-            for r in phased:
-                numbers, stamps = runs[r]["package_phases"]
-                at = stamps[phase] if phase != "exit" else numbers[0]
-                spans.append(at - previous[r])
-                previous[r] = at
-            floor_text = ""
-            if floor_rounds:
-                floor_spans = []
-                for r in floor_rounds:
-                    numbers, stamps = runs[r]["floor_job"]
-                    at = numbers[0] if phase == "exit" else stamps.get(phase)
-                    if at is None:
-                        break
-                    floor_spans.append(at - floor_previous[r])
-                    floor_previous[r] = at
-                floor_text = (f"{statistics.median(floor_spans):8.2f}   "
-                              if len(floor_spans) == len(floor_rounds) else "       —   ")
-            print(f"  {phase:13s} {statistics.median(spans):7.2f} ms {floor_text}  {what}")
+    for label in ["package_phases"] + [l for l in extra if l.endswith("_phases")]:
+        print_phases(runs, rounds, label)
 
     if checks:
         common = [r for r in rounds if r in checks]
