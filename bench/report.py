@@ -41,7 +41,7 @@ def print_phases(runs, rounds, label):
         # no mark for is counted into its next one.
         floor_rounds = [r for r in phased if "floor_job" in runs[r]]
         if floor_rounds:
-            print(f"  {"phase":13s} {label[:-7]:8s} floor-job ({len(floor_rounds)} rounds)")
+            print(f"  {'phase':13s} {label[:-7]:8s} floor-job ({len(floor_rounds)} rounds)")
         previous = {r: 0.0 for r in phased}
         floor_previous = {r: 0.0 for r in floor_rounds}
         for phase, what in PHASES + [("exit", "end of wWinMain to the process's end")]:
