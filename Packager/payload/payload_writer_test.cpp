@@ -47,22 +47,22 @@ class PayloadWriter : public qnvpd_test::ScratchTempTest {
 };
 
 TEST_F(PayloadWriter, WritesTheTreeAndFindsSetup) {
-  const std::wstring root = working_.Path();
+  const std::wstring folder = working_.Path();
   std::wstring setupPath;
   ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::Ready);
-  EXPECT_EQ(setupPath, root + L"setup.exe");
+  EXPECT_EQ(setupPath, folder + L"setup.exe");
 
   for (const PayloadFolderRow& row : kPayloadFolders) {
-    EXPECT_TRUE(FolderExists(PayloadFolderPath(root, row.folder)))
+    EXPECT_TRUE(FolderExists(PayloadFolderPath(folder, row.folder)))
         << qnvpd_test::Narrow(row.literal);
   }
   EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
-  EXPECT_EQ(ReadFileBytes(root + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
+  EXPECT_EQ(ReadFileBytes(folder + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
   // Rows whose resource is absent are passed over, not written empty.
-  EXPECT_FALSE(Exists(root + L"qncomusb\\x64\\KavCe.sys"));
-  EXPECT_FALSE(Exists(root + L"data1.cab"));
+  EXPECT_FALSE(Exists(folder + L"qncomusb\\x64\\KavCe.sys"));
+  EXPECT_FALSE(Exists(folder + L"data1.cab"));
   // The removal kit is not part of the install run.
-  EXPECT_FALSE(Exists(root + L"KPESetup64.exe"));
+  EXPECT_FALSE(Exists(folder + L"KPESetup64.exe"));
 
   // A repeated run over the same tree overwrites and goes on.
   WriteFileBytes(setupPath, "older and longer content than the resource has");
@@ -71,11 +71,11 @@ TEST_F(PayloadWriter, WritesTheTreeAndFindsSetup) {
 }
 
 TEST_F(PayloadWriter, FileThatCannotBeWrittenIsAFailure) {
-  const std::wstring root = working_.Path();
+  const std::wstring folder = working_.Path();
   // A folder where KavCe.sys should go: the file cannot be created.
-  CreateDirectoryW((root + L"qncomusb").c_str(), nullptr);
-  CreateDirectoryW((root + L"qncomusb\\x86").c_str(), nullptr);
-  CreateDirectoryW((root + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb\\x86").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
   std::wstring setupPath = L"unset";
   EXPECT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::WriteFailed);
   EXPECT_EQ(setupPath, L"unset");
@@ -114,16 +114,16 @@ TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
 }
 
 TEST_F(PayloadWriter, WritesTheKitIntoTheWorkingFolder) {
-  const std::wstring root = working_.Path();
+  const std::wstring folder = working_.Path();
   // A resource left out of the build is for the presence checks to judge.
   EXPECT_TRUE(ExtractRemovalKit(working_, kEnglish));
-  EXPECT_EQ(ReadFileBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
-  EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
-  EXPECT_EQ(CountEntries(root), 1u);
+  EXPECT_EQ(ReadFileBytes(folder + L"KPESetup64.exe"), ResourceBytes(149));
+  EXPECT_FALSE(Exists(folder + L"KPESetup32.exe"));  // resource absent here
+  EXPECT_EQ(CountEntries(folder), 1u);
 
   // A file that cannot be created is a failure.
-  ASSERT_TRUE(DeleteFileW((root + L"KPESetup64.exe").c_str()));
-  ASSERT_TRUE(CreateDirectoryW((root + L"KPESetup64.exe").c_str(), nullptr));
+  ASSERT_TRUE(DeleteFileW((folder + L"KPESetup64.exe").c_str()));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"KPESetup64.exe").c_str(), nullptr));
   EXPECT_FALSE(ExtractRemovalKit(working_, kEnglish));
 }
 

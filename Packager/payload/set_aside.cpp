@@ -40,7 +40,7 @@ std::wstring RenameAside(const std::wstring& name, FolderOccupant::Kind kind, co
     const std::wstring aside = stem + std::to_wstring(attempt);
     // No copy: a link is renamed as itself, its target never touched.
     if (MoveFileExW(name.c_str(), aside.c_str(), 0)) {
-      log.Write(L"set aside what stood at the working folder's place: " + aside);
+      log.Write(L"set aside what stood at the working folder's path: " + aside);
       return aside;
     }
     const DWORD error = GetLastError();
