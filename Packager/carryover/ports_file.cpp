@@ -18,8 +18,7 @@ struct CloseStream {
 
 }  // namespace
 
-bool WritePortsFile(const std::wstring& extractionRoot, const RunLog& log) {
-  std::wstring path = extractionRoot + L"PORTS.dat";
+bool WritePortsFile(const std::wstring& path, const RunLog& log) {
   // Text mode: every "\n" of the lines reaches the disk as CR LF.
   std::unique_ptr<std::FILE, CloseStream> out(_wfopen(path.c_str(), L"wt"));
   if (!out) {

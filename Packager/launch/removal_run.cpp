@@ -1,16 +1,17 @@
 #include "launch/removal_run.h"
 
 #include <initializer_list>
+#include <string>
 #include <iterator>
 
 #include "bounded_text.h"
 #include "checks/wow64.h"
 #include "launch/child_outcome.h"
 #include "launch/launch_and_wait.h"
-#include "payload/extraction_root.h"
 #include "payload/maker_folders.h"
 #include "payload/payload_manifest.h"
 #include "payload/payload_writer.h"
+#include "payload/working_folder.h"
 #include "result_codes.h"
 #include "scoped.h"
 #include "string_table.h"
@@ -62,44 +63,36 @@ void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
 
 }  // namespace
 
-bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
-                        std::wstring* path) {
-  BoundedText<kPathCapacity> composed;
-  if (!composed.Append(extractionRoot) || !composed.Append(fileName)) return false;
-  *path = composed.str();
-  return true;
-}
-
 int RunRemoval(const RunContext& context) {
   const RunLog& log = context.Log();
   int result = kResultOk;
-  PreparedRoot prepared(log);
-  if (!prepared.Prepare(context.language)) {
+  WorkingFolder working(log);
+  if (!working.Create(context.language)) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders(log);
     return kResultInstallFailed;
   }
-  const std::wstring& root = prepared.Path();
   // A path that does not fit its buffer, or a kit file that could not be
   // written in full or does not match the build's table, ends the run before
   // anything is loaded or started; what was written goes again.
-  std::wstring libraryPath;
-  std::wstring setupPath;
+  BoundedText<kPathCapacity> library;
+  BoundedText<kPathCapacity> setup;
   const UINT setupNameId = IsWow64() ? kRemovalSetup64NameId : kRemovalSetup32NameId;
   const bool pathsFit =
-      ComposeRemovalPath(root, LoadProgramString(kRemovalLibraryNameId, context.language),
-                         &libraryPath) &&
-      ComposeRemovalPath(root, LoadProgramString(setupNameId, context.language), &setupPath);
+      working.Join(LoadProgramString(kRemovalLibraryNameId, context.language), &library) &&
+      working.Join(LoadProgramString(setupNameId, context.language), &setup);
   if (!pathsFit) {
     log.Write(L"the working folder's path is too long for the removal kit (" +
               std::to_wstring(kPathCapacity) + L" characters); nothing written");
   }
-  if (!pathsFit || !ExtractRemovalKit(root, context.language, log)) {
-    prepared.Remove();
+  if (!pathsFit || !ExtractRemovalKit(working, context.language, log)) {
+    working.Remove();
     TidyMakerFolders(log);
     return kResultInstallFailed;
   }
 
+  const std::wstring libraryPath = library.str();
+  const std::wstring setupPath = setup.str();
   for (const std::wstring* path : {&setupPath, &libraryPath}) {
     if (!IsPresent(*path)) {
       log.Write(*path + L" is missing from the package; nothing is loaded or started");
@@ -116,7 +109,7 @@ int RunRemoval(const RunContext& context) {
       log.Write(L"the removal failed: its setup " + ChildFailureReason(outcome));
       result = kResultInstallFailed;
     }
-    prepared.Remove();
+    working.Remove();
   }
 
   TidyMakerFolders(log);

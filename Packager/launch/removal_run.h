@@ -1,8 +1,6 @@
 // The removal run (RunMode 3): the legacy USB driver removal kit.
 #pragma once
 
-#include <string>
-
 #include "launch/run_context.h"
 
 namespace qnvpd {
@@ -11,10 +9,5 @@ namespace qnvpd {
 // matching the platform with "/9", removes the tree and then the maker's empty
 // folders. Returns 0 or 1001.
 int RunRemoval(const RunContext& context);
-
-// The ExtractionRoot (which ends in a backslash) followed by a file name of the
-// kit. False, and *path left alone, when it would not fit kPathCapacity.
-bool ComposeRemovalPath(const std::wstring& extractionRoot, const std::wstring& fileName,
-                        std::wstring* path);
 
 }  // namespace qnvpd

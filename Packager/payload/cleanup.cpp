@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "bounded_text.h"
+#include "folder_text.h"
 #include "held_folder.h"
 #include "scoped.h"
 
@@ -19,10 +20,8 @@ BOOL SystemFindClose(HANDLE find) { return FindClose(find); }
 // Owns one open listing and closes it through the listing it came from.
 class ListingSearch {
  public:
-  ListingSearch(const DirectoryListing& listing, const std::wstring& folder,
-                WIN32_FIND_DATAW* data)
-      : listing_(listing),
-        find_(listing.findFirst(ComposeSearchPattern(folder).c_str(), data)) {}
+  ListingSearch(const DirectoryListing& listing, const wchar_t* pattern, WIN32_FIND_DATAW* data)
+      : listing_(listing), find_(listing.findFirst(pattern, data)) {}
   ~ListingSearch() {
     if (IsOpen()) listing_.findClose(find_);
   }
@@ -76,16 +75,32 @@ bool DeleteClearingAttributes(const std::wstring& path, BOOL(WINAPI* remove)(LPC
   return remove(path.c_str()) != FALSE;
 }
 
-// Removes one listed entry; true when it is gone.
-bool RemoveEntry(const std::wstring& path, DWORD attributes, const DirectoryListing& listing) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+// `name` below the folder, or false with ERROR_FILENAME_EXCED_RANGE.
+bool JoinEntry(const std::wstring& folder, const std::wstring& name,
+               BoundedText<kTreePathCapacity>* path) {
+  if (JoinBelow(folder, name, path)) return true;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
+// Removes one listed entry of the folder; true when it is gone.
+bool RemoveEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry,
+                 const DirectoryListing& listing) {
+  const DWORD attributes = entry.dwFileAttributes;
+  const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // A folder that is entered is named as a folder text; a link or a file as itself.
+  const std::wstring name = std::wstring(entry.cFileName) + (isFolder && !isLink ? L"\\" : L"");
+  BoundedText<kTreePathCapacity> path;
+  if (!JoinEntry(folder, name, &path)) return false;
+  if (isLink) {
     // A link goes as itself; entering it would delete what it points to.
-    ClearLinkAttributes(path);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(path.c_str()) != FALSE;
+    ClearLinkAttributes(path.str());
+    if (isFolder) return RemoveDirectoryW(path.c_str()) != FALSE;
     return DeleteFileW(path.c_str()) != FALSE;
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveTree(path, listing) == 1;
-  return DeleteClearingAttributes(path, DeleteFileW);
+  if (isFolder) return RemoveTree(path.str(), listing) == 1;
+  return DeleteClearingAttributes(path.str(), DeleteFileW);
 }
 
 int RemoveFolderItself(const std::wstring& folder) {
@@ -99,23 +114,15 @@ const DirectoryListing& SystemDirectoryListing() {
   return listing;
 }
 
-std::wstring ComposeSearchPattern(const std::wstring& folder) {
-  if (!folder.empty() && folder.back() == L'\\') return folder + L"*.*";
-  return folder + L"\\*.*";
-}
-
-std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name) {
-  return folder + L"\\" + name;
-}
-
 bool RemoveEntriesBelow(const std::wstring& folder, const DirectoryListing& listing) {
+  BoundedText<kTreePathCapacity> pattern;
+  if (!JoinEntry(folder, L"*.*", &pattern)) return false;
   WIN32_FIND_DATAW entry = {};
-  ListingSearch search(listing, folder, &entry);
+  ListingSearch search(listing, pattern.c_str(), &entry);
   if (!search.IsOpen()) return true;
   do {
     if (IsPassedOver(entry)) continue;
-    if (!RemoveEntry(ComposeEntryPath(folder, entry.cFileName), entry.dwFileAttributes,
-                     listing)) {
+    if (!RemoveEntry(folder, entry, listing)) {
       // What is left, and every folder above it, stays for the next run.
       return false;
     }

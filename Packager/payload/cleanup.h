@@ -16,14 +16,12 @@ struct DirectoryListing {
 };
 const DirectoryListing& SystemDirectoryListing();
 
-// "<folder>\*.*", with the backslash only when the folder does not end in one.
-std::wstring ComposeSearchPattern(const std::wstring& folder);
-// "<folder>\<name>", the folder text exactly as given.
-std::wstring ComposeEntryPath(const std::wstring& folder, const wchar_t* name);
-
-// Deletes everything below the folder, depth first, leaving the folder itself.
-// Links (reparse points) are removed as themselves, never entered. Stops at the
-// first entry it cannot delete. True when nothing is left below it.
+// Deletes everything below the folder (a folder text, ending in one backslash:
+// the working folder's, or one of its subfolders'), depth first, leaving the
+// folder itself. Links (reparse points) are removed as themselves, never
+// entered. Stops at the first entry it cannot delete, or whose path would not
+// fit kTreePathCapacity (ERROR_FILENAME_EXCED_RANGE). True when nothing is left
+// below it.
 bool RemoveEntriesBelow(const std::wstring& folder,
                         const DirectoryListing& listing = SystemDirectoryListing());
 

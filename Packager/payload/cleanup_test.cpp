@@ -21,18 +21,6 @@ using qnvpd_test::FolderExists;
 using qnvpd_test::ScratchFolder;
 using qnvpd_test::WriteFileBytes;
 
-TEST(CleanupPaths, SearchPatternAddsABackslashOnlyWhenMissing) {
-  EXPECT_EQ(ComposeSearchPattern(L"C:\\Temp\\{G}\\"), L"C:\\Temp\\{G}\\*.*");
-  EXPECT_EQ(ComposeSearchPattern(L"C:\\Program Files\\KAVRO"), L"C:\\Program Files\\KAVRO\\*.*");
-  EXPECT_EQ(ComposeSearchPattern(L"\\KAVRO"), L"\\KAVRO\\*.*");
-}
-
-TEST(CleanupPaths, EntryPathKeepsTheFolderTextAsGiven) {
-  EXPECT_EQ(ComposeEntryPath(L"C:\\Temp\\{G}\\", L"qnusb"), L"C:\\Temp\\{G}\\\\qnusb");
-  EXPECT_EQ(ComposeEntryPath(L"C:\\Temp\\{G}\\qnusb", L"Setup.exe"),
-            L"C:\\Temp\\{G}\\qnusb\\Setup.exe");
-}
-
 // A tree like the extracted payload, handed over with its trailing backslash.
 TEST(RemoveTreeTest, RemovesANestedTreeWithReadOnlyAndHiddenFiles) {
   ScratchFolder scratch;

@@ -1,6 +1,5 @@
 #include "payload/extract_resource.h"
 
-#include "bounded_text.h"
 #include "last_error.h"
 #include "payload/payload_checksums.h"
 #include "scoped.h"
@@ -25,21 +24,7 @@ ExtractStep MissingResourceStep(ChecksumLookup listing) {
                                             : ExtractStep::ListedButMissing;
 }
 
-bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
-                             std::wstring* path) {
-  BoundedText<kExtractPathCapacity> target;
-  if (!target.Append(folder) || !target.Append(L'\\') || !target.Append(name)) return false;
-  *path = target.str();
-  return true;
-}
-
-DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
-                      ExtractStep* step, DWORD* bytes) {
-  std::wstring path;
-  if (!ComposeExtractionTarget(folder, name, &path)) {
-    return Fail(step, ExtractStep::PathTooLong, ERROR_FILENAME_EXCED_RANGE);
-  }
-
+DWORD ExtractResource(const std::wstring& path, WORD id, ExtractStep* step, DWORD* bytes) {
   HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
   if (found == nullptr) {
     return FailMissing(step, id, LastErrorOr(ERROR_RESOURCE_NAME_NOT_FOUND));

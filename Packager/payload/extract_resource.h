@@ -5,26 +5,14 @@
 
 #include <string>
 
-#include "bounded_text.h"
 #include "payload/payload_checksums.h"
 
 namespace qnvpd {
-
-// Capacity of the target path, the terminating zero included: twice the
-// platform's path limit, plus two.
-constexpr size_t kExtractPathCapacity = 2 * kPathCapacity + 2;
-
-// "<folder>\<name>" (a folder that ends in a backslash gets a second one, which
-// the platform reads as one). False, and *path untouched, when the text would
-// not fit kExtractPathCapacity.
-bool ComposeExtractionTarget(const std::wstring& folder, const std::wstring& name,
-                             std::wstring* path);
 
 // Which step of ExtractResource failed, for callers that treat a resource left
 // out of the build differently from a file that could not be written.
 enum class ExtractStep {
   Done,              // the whole file was written
-  PathTooLong,       // the target path does not fit its buffer; nothing touched
   Resource,          // the build left the resource out (not in its table); nothing touched
   ListedButMissing,  // the table lists it, but it is missing or unreadable; nothing touched
   Checksum,          // the resource does not match the build's table; nothing touched
@@ -39,7 +27,8 @@ enum class ExtractStep {
 // package at all (ListedButMissing).
 ExtractStep MissingResourceStep(ChecksumLookup listing);
 
-// Writes RCDATA resource `id` of the running program to folder\name. 0 when the
+// Writes RCDATA resource `id` of the running program to the file at `path`
+// (joined below the working folder by the caller). 0 when the
 // whole file was written; otherwise the platform's error code of the failing
 // step, and no partial file is left behind (a short write counts as a failure,
 // ERROR_DISK_FULL when the platform reported none). Before anything is written
@@ -47,10 +36,9 @@ ExtractStep MissingResourceStep(ChecksumLookup listing);
 // ERROR_CRC, a missing or unusable table or entry ERROR_INVALID_DATA. A
 // resource that cannot be found or read gives the platform's error, and the
 // step tells whether the build left it out or the package lost it after the
-// build (MissingResourceStep). A target path that does not fit its buffer gives
-// ERROR_FILENAME_EXCED_RANGE. `step`, when given, receives the step that
+// build (MissingResourceStep). `step`, when given, receives the step that
 // decided the result, and `bytes` the size of the file written.
-DWORD ExtractResource(const std::wstring& folder, WORD id, const std::wstring& name,
-                      ExtractStep* step = nullptr, DWORD* bytes = nullptr);
+DWORD ExtractResource(const std::wstring& path, WORD id, ExtractStep* step = nullptr,
+                      DWORD* bytes = nullptr);
 
 }  // namespace qnvpd

@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include "bounded_text.h"
+#include "folder_text.h"
 #include "string_table.h"
 #include "payload/extract_resource.h"
 #include "payload/payload_manifest.h"
@@ -13,6 +14,9 @@ namespace qnvpd {
 
 namespace {
 
+// A path in the tree the install run writes; see kTreePathCapacity.
+using TreePath = BoundedText<kTreePathCapacity>;
+
 // What the payload rows wrote, for the log.
 struct WriteTally {
   unsigned files = 0;
@@ -20,23 +24,33 @@ struct WriteTally {
   DWORD startedAt = GetTickCount();
 };
 
+// A folder of the tree as a name below the working folder: empty for the
+// working folder itself, else its path there with its backslash.
+std::wstring TreeFolderName(PayloadFolder folder) {
+  const std::wstring below = PayloadFolderPath(std::wstring(), folder);
+  return below.empty() ? below : below + L'\\';
+}
+
 // Writes one row's file. True when it was written or is not carried by this
 // build (the presence checks judge that); false when the run must stop.
-bool WriteRow(const std::wstring& folder, const PayloadFileRow& row, LANGID userLanguage,
+bool WriteRow(const WorkingFolder& folder, const PayloadFileRow& row, LANGID userLanguage,
               WriteTally* tally, const RunLog& log) {
-  const std::wstring name = LoadProgramString(row.nameId, userLanguage);
+  const std::wstring name =
+      TreeFolderName(row.folder) + LoadProgramString(row.nameId, userLanguage);
+  TreePath path;
+  if (!folder.Join(name, &path)) {
+    log.Failure(L"composing the path of " + name + L" in the working folder",
+                ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  const std::wstring file = path.str();
   ExtractStep step = ExtractStep::Done;
   DWORD bytes = 0;
-  const DWORD error = ExtractResource(folder, row.resourceId, name, &step, &bytes);
-  if (step == ExtractStep::Done) {
-    ++tally->files;
-    tally->bytes += bytes;
-    return true;
-  }
-  const bool separated = !folder.empty() && folder.back() == L'\\';
-  const std::wstring file = folder + (separated ? L"" : L"\\") + name;
+  const DWORD error = ExtractResource(file, row.resourceId, &step, &bytes);
   switch (step) {
     case ExtractStep::Done:
+      ++tally->files;
+      tally->bytes += bytes;
       return true;
     case ExtractStep::Resource:
       log.Write(L"not carried by this package: " + file);
@@ -44,9 +58,6 @@ bool WriteRow(const std::wstring& folder, const PayloadFileRow& row, LANGID user
     case ExtractStep::ListedButMissing:
       log.Write(L"the package's CRC-32 table lists " + file +
                 L", but the package does not carry it (" + DescribeError(error) + L")");
-      return false;
-    case ExtractStep::PathTooLong:
-      log.Failure(L"composing the path of " + file, error);
       return false;
     case ExtractStep::Checksum:
       log.Failure(L"checking the carried file " + file + L" against the package's CRC-32 table",
@@ -71,14 +82,14 @@ void LogTally(const wchar_t* what, const WriteTally& tally, const RunLog& log) {
 
 }  // namespace
 
-InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
+InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID userLanguage,
                                         std::wstring* setupPath, const RunLog& log) {
-  // Checked before anything is written: a root too long for the setup path
-  // would only fill the disk with a tree nobody can start.
+  // Checked before anything is written: a working folder too long for the
+  // setup path would only fill the disk with a tree nobody can start.
   const std::wstring setupName = LoadProgramString(kSetupNameId, userLanguage);
   // The launch works from this same text, in a buffer of the platform's path limit.
   BoundedText<kPathCapacity> setup;
-  if (!setup.Append(extractionRoot) || !setup.Append(setupName)) {
+  if (!folder.Join(setupName, &setup)) {
     log.Write(L"the working folder's path is too long for " + setupName + L" (" +
               std::to_wstring(kPathCapacity) + L" characters); nothing written");
     return InstallExtraction::PathTooLong;
@@ -87,7 +98,8 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
   // On a repeated run the folders exist already; a real failure shows up as
   // files that cannot be created below.
   for (const PayloadFolderRow& row : kPayloadFolders) {
-    CreateDirectoryW(PayloadFolderPath(extractionRoot, row.folder).c_str(), nullptr);
+    TreePath path;
+    if (folder.Join(TreeFolderName(row.folder), &path)) CreateDirectoryW(path.c_str(), nullptr);
   }
 
   WriteTally tally;
@@ -97,9 +109,7 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
     // folder is unusable, and a damaged one (its bytes changed, or gone although
     // the table lists it) that the package cannot be trusted: either way
     // writing on is pointless.
-    if (!WriteRow(PayloadFolderPath(extractionRoot, row.folder), row, userLanguage, &tally, log)) {
-      return InstallExtraction::WriteFailed;
-    }
+    if (!WriteRow(folder, row, userLanguage, &tally, log)) return InstallExtraction::WriteFailed;
   }
   LogTally(L"payload", tally, log);
 
@@ -111,11 +121,10 @@ InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANG
   return InstallExtraction::Ready;
 }
 
-bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage,
-                       const RunLog& log) {
+bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage, const RunLog& log) {
   WriteTally tally;
   for (const PayloadFileRow& row : kRemovalKit) {
-    if (!WriteRow(extractionRoot, row, userLanguage, &tally, log)) return false;
+    if (!WriteRow(folder, row, userLanguage, &tally, log)) return false;
   }
   LogTally(L"removal kit", tally, log);
   return true;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "payload/working_folder.h"
 #include "run_log.h"
 
 namespace qnvpd {
@@ -17,19 +18,19 @@ enum class InstallExtraction {
 };
 
 // Creates the eleven folders and writes the 39 files of the install run into the
-// prepared ExtractionRoot, then checks for setup.exe. File names are read in the
+// working folder, then checks for setup.exe. File names are read in the
 // string-table language of userLanguage. What was written, and what failed and
 // why, goes to `log`.
-InstallExtraction ExtractInstallPayload(const std::wstring& extractionRoot, LANGID userLanguage,
+InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID userLanguage,
                                         std::wstring* setupPath, const RunLog& log = OffRunLog());
 
-// Writes the three files of the removal kit into the ExtractionRoot. False when a
-// file could not be written in full or does not match the build's table (or
-// failed any other step after its resource was found), or when the build's
-// table lists a file the package no longer carries; writing stops there. A
-// resource the build left out is not a failure here: the removal run's
-// presence checks decide about it.
-bool ExtractRemovalKit(const std::wstring& extractionRoot, LANGID userLanguage,
+// Writes the three files of the removal kit into the working folder. False when
+// a file could not be written in full or does not match the build's table (or
+// failed any other step after its resource was found), when its path would not
+// fit, or when the build's table lists a file the package no longer carries;
+// writing stops there. A resource the build left out is not a failure here: the
+// removal run's presence checks decide about it.
+bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage,
                        const RunLog& log = OffRunLog());
 
 }  // namespace qnvpd

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "payload/payload_manifest.h"
+#include "payload/working_folder.h"
+#include "scratch_temp.h"
 #include "test_support.h"
 
 namespace qnvpd {
@@ -14,7 +16,7 @@ using qnvpd_test::CountEntries;
 using qnvpd_test::Exists;
 using qnvpd_test::FolderExists;
 using qnvpd_test::ReadFileBytes;
-using qnvpd_test::ScratchFolder;
+using qnvpd_test::ScopedEnvironment;
 using qnvpd_test::WriteFileBytes;
 
 // The unit-test program carries three payload resources (tests/unit_resources.rc):
@@ -37,73 +39,92 @@ TEST(PayloadTables, FolderRowsFollowTheirEnumAndBuildTheTree) {
   EXPECT_EQ(PayloadFolderPath(root, PayloadFolder::ManualTc), L"C:\\T\\{G}\\manual\\TC");
 }
 
-TEST(ExtractInstallPayloadTest, WritesTheTreeAndFindsSetup) {
-  ScratchFolder scratch;
-  const std::wstring root = scratch.Path() + L"\\";
+// The writers with a working folder created under a scratch temporary folder.
+class PayloadWriter : public qnvpd_test::ScratchTempTest {
+ protected:
+  PayloadWriter() { EXPECT_TRUE(working_.Create(kEnglish)); }
+  WorkingFolder working_;
+};
+
+TEST_F(PayloadWriter, WritesTheTreeAndFindsSetup) {
+  const std::wstring folder = working_.Path();
   std::wstring setupPath;
-  ASSERT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::Ready);
-  EXPECT_EQ(setupPath, root + L"setup.exe");  // one backslash, unlike the written path
+  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::Ready);
+  EXPECT_EQ(setupPath, folder + L"setup.exe");
 
   for (const PayloadFolderRow& row : kPayloadFolders) {
-    EXPECT_TRUE(FolderExists(PayloadFolderPath(root, row.folder)))
+    EXPECT_TRUE(FolderExists(PayloadFolderPath(folder, row.folder)))
         << qnvpd_test::Narrow(row.literal);
   }
   EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
-  EXPECT_EQ(ReadFileBytes(root + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
+  EXPECT_EQ(ReadFileBytes(folder + L"qncomusb\\x86\\KavCe.sys"), ResourceBytes(141));
   // Rows whose resource is absent are passed over, not written empty.
-  EXPECT_FALSE(Exists(root + L"qncomusb\\x64\\KavCe.sys"));
-  EXPECT_FALSE(Exists(root + L"data1.cab"));
+  EXPECT_FALSE(Exists(folder + L"qncomusb\\x64\\KavCe.sys"));
+  EXPECT_FALSE(Exists(folder + L"data1.cab"));
   // The removal kit is not part of the install run.
-  EXPECT_FALSE(Exists(root + L"KPESetup64.exe"));
+  EXPECT_FALSE(Exists(folder + L"KPESetup64.exe"));
 
   // A repeated run over the same tree overwrites and goes on.
   WriteFileBytes(setupPath, "older and longer content than the resource has");
-  ASSERT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::Ready);
+  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::Ready);
   EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
 }
 
-TEST(ExtractInstallPayloadTest, FileThatCannotBeWrittenIsAFailure) {
-  ScratchFolder scratch;
-  const std::wstring root = scratch.Path() + L"\\";
+TEST_F(PayloadWriter, FileThatCannotBeWrittenIsAFailure) {
+  const std::wstring folder = working_.Path();
   // A folder where KavCe.sys should go: the file cannot be created.
-  CreateDirectoryW((root + L"qncomusb").c_str(), nullptr);
-  CreateDirectoryW((root + L"qncomusb\\x86").c_str(), nullptr);
-  CreateDirectoryW((root + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb\\x86").c_str(), nullptr);
+  CreateDirectoryW((folder + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
   std::wstring setupPath = L"unset";
-  EXPECT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::WriteFailed);
+  EXPECT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::WriteFailed);
   EXPECT_EQ(setupPath, L"unset");
 }
 
-TEST(ExtractInstallPayloadTest, RootTooLongForTheSetupPathWritesNothing) {
-  ScratchFolder scratch;
-  // With "setup.exe" and the terminator 261 characters: one too many.
-  const std::wstring root = scratch.Path() + L"\\" +
-                            std::wstring(260 - 9 - 1 - scratch.Path().size() - 1, L'r') + L"\\";
-  ASSERT_EQ(root.size(), 251u);
-  ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
-  std::wstring setupPath = L"unset";
-  EXPECT_EQ(ExtractInstallPayload(root, kEnglish, &setupPath), InstallExtraction::PathTooLong);
-  EXPECT_EQ(setupPath, L"unset");
-  EXPECT_EQ(CountEntries(root), 0u);
+TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
+  // A base that makes the working folder 251 characters: with "setup.exe" and
+  // the terminator 261, one too many.
+  const size_t guidAndBackslash = 39;
+  const std::wstring base = scratch_.Path() + L"\\" +
+      std::wstring(251 - guidAndBackslash - scratch_.Path().size() - 2, L'r') + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(base.c_str(), nullptr));
+  {
+    ScopedEnvironment tmp(L"TMP", base);
+    WorkingFolder working;
+    ASSERT_TRUE(working.Create(kEnglish));
+    ASSERT_EQ(working.Path().size(), 251u);
+    std::wstring setupPath = L"unset";
+    EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath),
+              InstallExtraction::PathTooLong);
+    EXPECT_EQ(setupPath, L"unset");
+    EXPECT_EQ(CountEntries(working.Path()), 0u);
+    working.Remove();
+  }
 
   // One character shorter fits exactly.
-  const std::wstring fits = root.substr(0, root.size() - 2) + L"\\";
-  ASSERT_TRUE(CreateDirectoryW(fits.c_str(), nullptr));
-  EXPECT_EQ(ExtractInstallPayload(fits, kEnglish, &setupPath), InstallExtraction::Ready);
+  const std::wstring shorter = base.substr(0, base.size() - 2) + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(shorter.c_str(), nullptr));
+  ScopedEnvironment tmp(L"TMP", shorter);
+  WorkingFolder working;
+  ASSERT_TRUE(working.Create(kEnglish));
+  std::wstring setupPath;
+  EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath), InstallExtraction::Ready);
   EXPECT_EQ(setupPath.size(), 259u);
+  working.Remove();
 }
 
-TEST(ExtractRemovalKitTest, WritesTheKitIntoTheRoot) {
-  ScratchFolder scratch;
-  const std::wstring root = scratch.Path() + L"\\";
+TEST_F(PayloadWriter, WritesTheKitIntoTheWorkingFolder) {
+  const std::wstring folder = working_.Path();
   // A resource left out of the build is for the presence checks to judge.
-  EXPECT_TRUE(ExtractRemovalKit(root, kEnglish));
-  EXPECT_EQ(ReadFileBytes(root + L"KPESetup64.exe"), ResourceBytes(149));
-  EXPECT_FALSE(Exists(root + L"KPESetup32.exe"));  // resource absent here
-  EXPECT_EQ(CountEntries(root), 1u);
+  EXPECT_TRUE(ExtractRemovalKit(working_, kEnglish));
+  EXPECT_EQ(ReadFileBytes(folder + L"KPESetup64.exe"), ResourceBytes(149));
+  EXPECT_FALSE(Exists(folder + L"KPESetup32.exe"));  // resource absent here
+  EXPECT_EQ(CountEntries(folder), 1u);
 
   // A file that cannot be created is a failure.
-  EXPECT_FALSE(ExtractRemovalKit(root + L"missing\\", kEnglish));
+  ASSERT_TRUE(DeleteFileW((folder + L"KPESetup64.exe").c_str()));
+  ASSERT_TRUE(CreateDirectoryW((folder + L"KPESetup64.exe").c_str(), nullptr));
+  EXPECT_FALSE(ExtractRemovalKit(working_, kEnglish));
 }
 
 }  // namespace
