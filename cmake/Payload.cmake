@@ -1,42 +1,39 @@
 # The payload: which file of the payload folder becomes which raw-data resource.
 # Everything comes from Packager/payload/payload_manifest.def, the same table
-# the program writes the files by.
+# the program writes the files by, read by tools/payload_table.py (the reader
+# the other tools share) into payload_table.json in the build folder.
 
 set(QNVPD_MANIFEST_DEF ${CMAKE_SOURCE_DIR}/Packager/payload/payload_manifest.def)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QNVPD_MANIFEST_DEF})
+set(QNVPD_PAYLOAD_TABLE_PY ${CMAKE_SOURCE_DIR}/tools/payload_table.py)
+set(QNVPD_PAYLOAD_TABLE_JSON ${CMAKE_BINARY_DIR}/payload_table.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QNVPD_MANIFEST_DEF}
+             ${QNVPD_PAYLOAD_TABLE_PY})
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Reads the table into QNVPD_PAYLOAD_IDS and, per id, QNVPD_PAYLOAD_<id>_REL
 # (path below the payload folder) and QNVPD_PAYLOAD_<id>_NAMEID / _NAME.
 function(qnvpd_read_manifest)
-  file(STRINGS ${QNVPD_MANIFEST_DEF} lines REGEX "^(PAYLOAD|REMOVAL)_FILE\\(")
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} ${QNVPD_PAYLOAD_TABLE_PY} json ${QNVPD_MANIFEST_DEF}
+            ${QNVPD_PAYLOAD_TABLE_JSON}
+    RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${err}")
+  endif()
+  file(READ ${QNVPD_PAYLOAD_TABLE_JSON} table)
+  string(JSON last LENGTH "${table}")
+  math(EXPR last "${last} - 1")
   set(ids "")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^PAYLOAD_FILE\\(([0-9]+), *[A-Za-z0-9]+, *([0-9]+), *\"([^\"]*)\", *\"([^\"]*)\"\\)")
-      set(id ${CMAKE_MATCH_1})
-      set(nameid ${CMAKE_MATCH_2})
-      set(name "${CMAKE_MATCH_4}")
-      if(CMAKE_MATCH_3 STREQUAL "")
-        set(rel "install/${name}")
-      else()
-        set(rel "install/${CMAKE_MATCH_3}/${name}")
-      endif()
-    elseif(line MATCHES "^REMOVAL_FILE\\(([0-9]+), *([0-9]+), *\"([^\"]*)\"\\)")
-      set(id ${CMAKE_MATCH_1})
-      set(nameid ${CMAKE_MATCH_2})
-      set(name "${CMAKE_MATCH_3}")
-      set(rel "removal/${name}")
-    else()
-      message(FATAL_ERROR "payload_manifest.def: cannot read line: ${line}")
-    endif()
+  foreach(i RANGE ${last})
+    string(JSON id GET "${table}" ${i} id)
+    string(JSON rel GET "${table}" ${i} rel)
+    string(JSON nameid GET "${table}" ${i} name_id)
+    string(JSON name GET "${table}" ${i} name)
     list(APPEND ids ${id})
     set(QNVPD_PAYLOAD_${id}_REL "${rel}" PARENT_SCOPE)
     set(QNVPD_PAYLOAD_${id}_NAMEID ${nameid} PARENT_SCOPE)
     set(QNVPD_PAYLOAD_${id}_NAME "${name}" PARENT_SCOPE)
   endforeach()
-  list(LENGTH ids count)
-  if(NOT count EQUAL 42)
-    message(FATAL_ERROR "payload_manifest.def lists ${count} files, expected 42")
-  endif()
   set(QNVPD_PAYLOAD_IDS ${ids} PARENT_SCOPE)
 endfunction()
 
