@@ -108,6 +108,23 @@ TEST_F(InstallE2eTest, SilentRunHandsTheInstallerItsCommandLineAndFiles) {
   EXPECT_FALSE(FolderExists(root_)) << "the tree is removed after the installer ended";
 }
 
+// A package built from a payload table with one row more than this program's
+// (tests/release/added_row.sh, which leaves it with its stand-in payload and
+// the new file's path below the root in QNVPD_ADDED_ROW): the installer finds the new file
+// beside the others. Run by release_added_row_extracts only.
+class AddedRowE2eTest : public InstallE2eTest {};
+
+TEST_F(AddedRowE2eTest, NewFileIsExtractedWithTheOthers) {
+  const std::wstring folder = EnvironmentValue(L"QNVPD_ADDED_ROW");
+  ASSERT_FALSE(folder.empty()) << "QNVPD_ADDED_ROW is not set";
+  const std::string added = ReadFileBytes(folder + L"\\added-file.txt");
+  ASSERT_NE(std::string::npos, added.find('\n'));
+
+  EXPECT_EQ(0u, Run(L"-s1").exitCode);
+  ExpectCarriedFilesBesideTheInstaller(Report(), {Widen(added.substr(0, added.find('\n')))});
+  EXPECT_FALSE(FolderExists(root_));
+}
+
 // Installers broadcast WM_SETTINGCHANGE with SendMessage, which waits for every
 // top-level window, the package's hidden one included: while the dialog is
 // polled for, and while the installer is waited for.
