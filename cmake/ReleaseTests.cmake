@@ -5,7 +5,7 @@ set(QNVPD_RELEASE_TESTS ${CMAKE_SOURCE_DIR}/tests/release)
 
 # One more build of the package elsewhere, compared with this build's, then
 # signed in every way the build offers, then built again with one row added to
-# its payload table (tests/release/added_row.sh), which leaves that package in
+# its payload table (tests/release/payload_table.sh), which leaves that package in
 # release-added-row/ for the test after it to run under Wine.
 set(added_row ${CMAKE_BINARY_DIR}/release-added-row)
 add_test(NAME release_reproducible_and_signing

@@ -109,7 +109,7 @@ TEST_F(InstallE2eTest, SilentRunHandsTheInstallerItsCommandLineAndFiles) {
 }
 
 // A package built from a payload table with one row more than this program's
-// (tests/release/added_row.sh, which leaves it with its stand-in payload and
+// (tests/release/payload_table.sh, which leaves it with its stand-in payload and
 // the new file's path below the root in QNVPD_ADDED_ROW): the installer finds the new file
 // beside the others. Run by release_added_row_extracts only.
 class AddedRowE2eTest : public InstallE2eTest {};

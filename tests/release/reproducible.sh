@@ -7,7 +7,8 @@
 #
 # Then the signing checks run on its second build (see signing.sh), which
 # spares them a build of their own, and, given <added-row folder>, that build
-# is built once more with one row added to its payload table (added_row.sh).
+# is built once more with one row added to its payload table, and a payload too
+# large to map is refused (payload_table.sh).
 #
 # usage: reproducible.sh <source tree> [<build folder holding QNVPDSetup.exe>
 #                                       [<added-row folder>]]
@@ -72,5 +73,5 @@ echo "== signing"
 bash "$src/tests/release/signing.sh" "$src" "$scratch/second-copy/QNVPD sources" "$two"
 if [ -n "${3:-}" ]; then
   echo "== a row added to the payload table"
-  bash "$src/tests/release/added_row.sh" "$scratch/second-copy/QNVPD sources" "$two" "$3"
+  bash "$src/tests/release/payload_table.sh" "$scratch/second-copy/QNVPD sources" "$two" "$3"
 fi

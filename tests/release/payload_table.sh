@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# The payload table from a newcomer's side.
+#
 # Adding a carried file is adding one row to the payload table: in a copy of the
 # tree with one row more (and nothing else changed), the package builds, carries
 # the new resource, lists it in its CRC-32 table and its string table, and
@@ -6,7 +8,10 @@
 # release_added_row_extracts, which runs it under Wine and finds the file in
 # the extracted tree (tests/e2e/install_e2e_test.cpp, AddedRowE2eTest).
 #
-# usage: added_row.sh <copy of the tree> <its package build> <out>
+# A payload too large for a 32-bit process to map the package is refused when
+# the build is configured, with the reason.
+#
+# usage: payload_table.sh <copy of the tree> <its package build> <out>
 # The build is the unsigned build_package of that copy, as the reproducibility
 # check leaves it; it is rebuilt in place, so only what the row touches builds.
 set -euo pipefail
@@ -60,3 +65,15 @@ echo "ok: one row more builds, carries resource $id with its CRC-32 and name, in
 cp "$bld/QNVPDSetup.exe" "$out/"
 cp -r "$payload" "$out/standin-payload"
 printf '%s\n' "${rel//\//\\}" >"$out/added-file.txt"
+
+# A payload folder with one file (sparse, nothing written) of 1.6 GB.
+big=$bld.big-payload
+cp -r "$payload" "$big"
+truncate -s 1600000000 "$big/install/data2.cab"
+rc=0
+cmake -S "$tree" -B "$bld" -DPAYLOAD_DIR="$big" >"$bld.big.log" 2>&1 || rc=$?
+rm -rf "$big"
+[ $rc != 0 ] || fail "a 1.6 GB payload was accepted"
+grep -q "The payload is 16[0-9]* bytes: more than the" "$bld.big.log" ||
+  { cat "$bld.big.log"; fail "refused without the reason"; }
+echo "ok: a payload too large to map is refused, with the reason"
