@@ -45,8 +45,8 @@ struct Row {
 };
 
 const Row kRows[] = {
-#define PAYLOAD_FILE(id, folderEnum, nameId, folder, name) {id, folder, name},
-#define REMOVAL_FILE(id, nameId, name)
+#define PAYLOAD_FILE(id, folderEnum, nameId, folder, name, productBytes) {id, folder, name},
+#define REMOVAL_FILE(id, nameId, name, productBytes)
 #include "payload/payload_manifest.def"
 #undef PAYLOAD_FILE
 #undef REMOVAL_FILE

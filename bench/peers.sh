@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmark's peers from the same payload: other self-extracting
-# installers doing the same job (write the 39-file tree under %TEMP%, run
+# installers doing the same job (write the install tree under %TEMP%, run
 # setup.exe, wait, delete the tree). They are contenders only, never part of
 # the package or its tests. A peer that cannot be built here is left out with
 # a note; bench/run then compares the rest.

@@ -1,4 +1,4 @@
-// Times the package's payload check on its own: the 39 resources of an install
+// Times the package's payload check on its own: the resources of an install
 // run checked against the package's CRC-32 table, as the package does before
 // each write, many times over. Prints "<first pass ms> <median pass ms>
 // <passes> <bytes per pass>".

@@ -4,11 +4,21 @@
 set(QNVPD_RELEASE_TESTS ${CMAKE_SOURCE_DIR}/tests/release)
 
 # One more build of the package elsewhere, compared with this build's, then
-# signed in every way the build offers.
+# signed in every way the build offers, then built again with one row added to
+# its payload table (tests/release/payload_table.sh), which leaves that package in
+# release-added-row/ for the test after it to run under Wine.
+set(added_row ${CMAKE_BINARY_DIR}/release-added-row)
 add_test(NAME release_reproducible_and_signing
          COMMAND bash ${QNVPD_RELEASE_TESTS}/reproducible.sh ${CMAKE_SOURCE_DIR}
-                 ${CMAKE_BINARY_DIR})
-set_tests_properties(release_reproducible_and_signing PROPERTIES LABELS release TIMEOUT 1200)
+                 ${CMAKE_BINARY_DIR} ${added_row})
+set_tests_properties(release_reproducible_and_signing PROPERTIES LABELS release TIMEOUT 1200
+                     FIXTURES_SETUP added_row)
+qnvpd_windows_path(added_row_win ${added_row})
+add_test(NAME release_added_row_extracts
+         COMMAND e2e_tests --gtest_filter=AddedRowE2eTest.*)
+set_tests_properties(release_added_row_extracts PROPERTIES LABELS release
+    FIXTURES_REQUIRED "wine;added_row" RESOURCE_LOCK wineprefix TIMEOUT 120
+    ENVIRONMENT "QNVPD_BUILD=${build_win};QNVPD_ADDED_ROW=${added_row_win};QNVPD_PACKAGE=${added_row_win}\\QNVPDSetup.exe;QNVPD_STANDIN_PAYLOAD=${added_row_win}\\standin-payload")
 
 # The inspection command on the package as built, on the test package without
 # resource 104, and on payload folders and tables that do not match.

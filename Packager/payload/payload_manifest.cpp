@@ -18,40 +18,20 @@ const PayloadFolderRow kPayloadFolders[] = {
     {PayloadFolder::ManualTc, PayloadFolder::Manual, L"\\TC"},
 };
 
-// Both tables come from the same lines the build turns into resources. An array
-// defined with fewer rows than declared would be padded silently, so the rows
-// are counted as well.
-constexpr int kInstallRows = 0
-#define PAYLOAD_FILE(...) +1
-#define REMOVAL_FILE(...)
-#include "payload/payload_manifest.def"
-#undef PAYLOAD_FILE
-#undef REMOVAL_FILE
-    ;
-constexpr int kRemovalRows = 0
-#define PAYLOAD_FILE(...)
-#define REMOVAL_FILE(...) +1
-#include "payload/payload_manifest.def"
-#undef PAYLOAD_FILE
-#undef REMOVAL_FILE
-    ;
-static_assert(kInstallRows == sizeof kPayloadManifest / sizeof kPayloadManifest[0],
-              "payload_manifest.def must list every file of the install run");
-static_assert(kRemovalRows == sizeof kRemovalKit / sizeof kRemovalKit[0],
-              "payload_manifest.def must list every file of the removal kit");
-
+// Both tables come from the same lines the build turns into resources.
 const PayloadFileRow kPayloadManifest[] = {
-#define PAYLOAD_FILE(id, folder, nameId, sourceFolder, fileName) \
+#define PAYLOAD_FILE(id, folder, nameId, sourceFolder, fileName, productBytes) \
   {id, PayloadFolder::folder, nameId, L"" fileName},
-#define REMOVAL_FILE(id, nameId, fileName)
+#define REMOVAL_FILE(id, nameId, fileName, productBytes)
 #include "payload/payload_manifest.def"
 #undef PAYLOAD_FILE
 #undef REMOVAL_FILE
 };
 
 const PayloadFileRow kRemovalKit[] = {
-#define PAYLOAD_FILE(id, folder, nameId, sourceFolder, fileName)
-#define REMOVAL_FILE(id, nameId, fileName) {id, PayloadFolder::Root, nameId, L"" fileName},
+#define PAYLOAD_FILE(id, folder, nameId, sourceFolder, fileName, productBytes)
+#define REMOVAL_FILE(id, nameId, fileName, productBytes) \
+  {id, PayloadFolder::Root, nameId, L"" fileName},
 #include "payload/payload_manifest.def"
 #undef PAYLOAD_FILE
 #undef REMOVAL_FILE

@@ -37,9 +37,26 @@ struct PayloadFileRow {
   const wchar_t* fileName; // the text of that string, for checks and tools
 };
 
+// How many files each run carries: the table's rows, counted. The tables'
+// definitions (payload_manifest.cpp) take their entries from the same rows.
+constexpr int kInstallFileCount = 0
+#define PAYLOAD_FILE(...) +1
+#define REMOVAL_FILE(...)
+#include "payload/payload_manifest.def"
+#undef PAYLOAD_FILE
+#undef REMOVAL_FILE
+    ;
+constexpr int kRemovalFileCount = 0
+#define PAYLOAD_FILE(...)
+#define REMOVAL_FILE(...) +1
+#include "payload/payload_manifest.def"
+#undef PAYLOAD_FILE
+#undef REMOVAL_FILE
+    ;
+
 extern const PayloadFolderRow kPayloadFolders[11];
-extern const PayloadFileRow kPayloadManifest[39];
-extern const PayloadFileRow kRemovalKit[3];
+extern const PayloadFileRow kPayloadManifest[kInstallFileCount];
+extern const PayloadFileRow kRemovalKit[kRemovalFileCount];
 
 // String ids of the names the program looks up by themselves.
 constexpr UINT kSetupNameId = 114;          // "setup.exe"

@@ -10,35 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "carried_files.h"
 #include "package_runner.h"
 #include "standin_common.h"
 
 namespace qnvpd_test {
 namespace {
-
-struct CarriedFile {
-  const char* folder;  // below the extraction root, "/"-separated
-  const char* name;
-};
-
-const CarriedFile kCarried[] = {
-#define PAYLOAD_FILE(id, folderEnum, nameId, folder, name) {folder, name},
-#define REMOVAL_FILE(id, nameId, name)
-#include "payload/payload_manifest.def"
-#undef PAYLOAD_FILE
-#undef REMOVAL_FILE
-};
-
-std::wstring Backslashed(const std::string& path) {
-  std::wstring w = Widen(path);
-  std::replace(w.begin(), w.end(), L'/', L'\\');
-  return w;
-}
-
-std::wstring RelativePath(const CarriedFile& file) {
-  std::wstring folder = Backslashed(file.folder);
-  return (folder.empty() ? L"" : folder + L"\\") + Widen(file.name);
-}
 
 class InstallE2eTest : public testing::Test {
  protected:
@@ -68,6 +45,30 @@ class InstallE2eTest : public testing::Test {
   }
 
   std::multimap<std::string, std::string> Report() const { return ReadReport(report_); }
+
+  // Every carried file and each of extra (below the root, backslashed) beside
+  // the installer, byte for byte as in the stand-in payload, plus PORTS.dat,
+  // and nothing else.
+  void ExpectCarriedFilesBesideTheInstaller(const std::multimap<std::string, std::string>& report,
+                                            std::vector<std::wstring> extra) {
+    std::map<std::string, std::string> found;
+    for (const std::string& line : ReportValues(report, "setup.file")) {
+      found[line.substr(0, line.find('|'))] = line.substr(line.find('|') + 1);
+    }
+    for (const CarriedFile& file : kCarried) extra.push_back(RelativePath(file));
+    for (const std::wstring& path : extra) {
+      std::wstring source = StandinPayloadDir() + L"\\install\\" + path;
+      unsigned long long size = 0;
+      std::wstring digest = standin::FileDigest(source, &size);
+      ASSERT_FALSE(digest.empty()) << Narrow(source);
+      std::string key = Narrow(path);
+      ASSERT_TRUE(found.count(key)) << key << " was not beside the installer";
+      EXPECT_EQ(std::to_string(size) + "|" + Narrow(digest), found[key]) << key;
+      found.erase(key);
+    }
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ("PORTS.dat", found.begin()->first);
+  }
 
   // After one install and one removal run beside something at the working
   // folder's place: each ran from a sibling of its own, now gone, and only
@@ -103,25 +104,25 @@ TEST_F(InstallE2eTest, SilentRunHandsTheInstallerItsCommandLineAndFiles) {
   GetCurrentDirectoryW(MAX_PATH, cwd);
   EXPECT_EQ(Narrow(cwd), ReportValues(report, "setup.cwd").at(0)) << "the package's own folder";
 
-  // Every carried file, byte for byte, plus PORTS.dat, and nothing else.
-  std::map<std::string, std::string> found;
-  for (const std::string& line : ReportValues(report, "setup.file")) {
-    found[line.substr(0, line.find('|'))] = line.substr(line.find('|') + 1);
-  }
-  for (const CarriedFile& file : kCarried) {
-    std::wstring source = StandinPayloadDir() + L"\\install\\" + RelativePath(file);
-    unsigned long long size = 0;
-    std::wstring digest = standin::FileDigest(source, &size);
-    ASSERT_FALSE(digest.empty()) << Narrow(source);
-    std::string key = Narrow(RelativePath(file));
-    ASSERT_TRUE(found.count(key)) << key << " was not beside the installer";
-    EXPECT_EQ(std::to_string(size) + "|" + Narrow(digest), found[key]) << key;
-    found.erase(key);
-  }
-  ASSERT_EQ(1u, found.size());
-  EXPECT_EQ("PORTS.dat", found.begin()->first);
-
+  ExpectCarriedFilesBesideTheInstaller(report, {});
   EXPECT_FALSE(FolderExists(root_)) << "the tree is removed after the installer ended";
+}
+
+// A package built from a payload table with one row more than this program's
+// (tests/release/payload_table.sh, which leaves it with its stand-in payload and
+// the new file's path below the root in QNVPD_ADDED_ROW): the installer finds the new file
+// beside the others. Run by release_added_row_extracts only.
+class AddedRowE2eTest : public InstallE2eTest {};
+
+TEST_F(AddedRowE2eTest, NewFileIsExtractedWithTheOthers) {
+  const std::wstring folder = EnvironmentValue(L"QNVPD_ADDED_ROW");
+  ASSERT_FALSE(folder.empty()) << "QNVPD_ADDED_ROW is not set";
+  const std::string added = ReadFileBytes(folder + L"\\added-file.txt");
+  ASSERT_NE(std::string::npos, added.find('\n'));
+
+  EXPECT_EQ(0u, Run(L"-s1").exitCode);
+  ExpectCarriedFilesBesideTheInstaller(Report(), {Widen(added.substr(0, added.find('\n')))});
+  EXPECT_FALSE(FolderExists(root_));
 }
 
 // Installers broadcast WM_SETTINGCHANGE with SendMessage, which waits for every

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "carried_files.h"
 #include "package_runner.h"
 
 namespace qnvpd_test {
@@ -102,7 +104,8 @@ TEST_F(RunLogE2eTest, SuccessfulRunIsRecordedAndALogOfTheUsersOwnIsLeftAlone) {
   EXPECT_NE("", LineWith(lines, {"start: package 7.2.10.0", "-s1 -QN:COM3", "run mode 1"}));
   EXPECT_NE("", LineWith(lines, {"check: port options QN 3, VD 0"}));
   EXPECT_NE("", LineWith(lines, {"working folder: ", Narrow(root_)}));
-  EXPECT_NE("", LineWith(lines, {"payload written: 39 files"}));
+  EXPECT_NE("", LineWith(lines, {"payload written: " + std::to_string(std::size(kCarried)) +
+                                 " files"}));
   EXPECT_NE("", LineWith(lines, {"PORTS.dat written: [PORTS] 0 lines, [QNVPD] 0 lines"}));
   EXPECT_NE("", LineWith(lines, {"started setup.exe: process " + pid,
                                  "setup.exe\" /clone_wait /hide_progress", "/W32:"}));
