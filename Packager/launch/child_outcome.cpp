@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "launch/child_command_line.h"
+#include "run_log.h"
 #include "scoped.h"
 
 namespace qnvpd {
@@ -45,7 +47,13 @@ bool ChildRunFailed(const ChildOutcome& outcome) {
 }
 
 std::wstring ChildFailureReason(const ChildOutcome& outcome) {
-  if (!outcome.started) return L"was not started";
+  if (!outcome.started) {
+    if (outcome.commandLineTooLong) {
+      return L"was not started: its command line would not fit " +
+             std::to_wstring(kChildCommandLineCapacity) + L" characters";
+    }
+    return L"was not started: " + DescribeError(outcome.startError);
+  }
   if (outcome.exitCode == kChildFailureExitCode) {
     return L"ended with exit code " + std::to_wstring(kChildFailureExitCode);
   }

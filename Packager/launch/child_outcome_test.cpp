@@ -34,8 +34,33 @@ TEST(ChildRunFailedTest, LogTextNamesTheCodeAsItsFamilyWritesIt) {
   // With the system's text behind it where ntdll has one (Wine's has none).
   EXPECT_EQ(0u, DescribeChildExitCode(0xC0000005).rfind(L"0xC0000005", 0));
   EXPECT_EQ(0u, DescribeChildExitCode(0xFFFFFFFF).rfind(L"0xFFFFFFFF", 0));
-  EXPECT_EQ(L"ended with 0xC0000409, an NTSTATUS error: it crashed or could not be loaded",
-            ChildFailureReason({true, 0xC0000409}));
+}
+
+// The words after the child's name in the run's one line about its failure.
+TEST(ChildRunFailedTest, ReasonNamesWhyNothingRanOrHowItEnded) {
+  ChildOutcome tooLong;
+  tooLong.commandLineTooLong = true;
+  ChildOutcome refused;
+  refused.startError = ERROR_BAD_EXE_FORMAT;
+  const struct {
+    ChildOutcome outcome;
+    std::wstring reason;
+    bool whole;  // false: the system's text for the error follows, where it has one
+  } rows[] = {
+      {tooLong, L"was not started: its command line would not fit 1024 characters", true},
+      {refused, L"was not started: error 193", false},
+      {{true, 2}, L"ended with exit code 2", true},
+      {{true, 0xC0000409},
+       L"ended with 0xC0000409, an NTSTATUS error: it crashed or could not be loaded", true},
+  };
+  for (const auto& row : rows) {
+    const std::wstring reason = ChildFailureReason(row.outcome);
+    if (row.whole) {
+      EXPECT_EQ(row.reason, reason);
+    } else {
+      EXPECT_EQ(0u, reason.rfind(row.reason, 0)) << reason;
+    }
+  }
 }
 
 }  // namespace

@@ -43,9 +43,10 @@ int RunInstall(const RunContext& context) {
     return kResultInstallFailed;
   }
   MarkPhase("ports-file");
+  const ChildLink& link = *context.childLink;
   std::wstring arguments =
-      ComposeInstallArguments(context.installerOptions, context.notifyToken, context.commandLine);
-  const ChildOutcome outcome = LaunchAndWait(setupPath, arguments, context.notifyWindow, log);
+      ComposeInstallArguments(context.installerOptions, link.Token(), context.commandLine);
+  const ChildOutcome outcome = LaunchAndWait(setupPath, arguments, link, log);
   working.Remove();
   MarkPhase("cleanup");
   if (ChildRunFailed(outcome)) {

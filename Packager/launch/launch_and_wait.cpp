@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "launch/child_command_line.h"
-#include "launch/child_protocol.h"
 #include "phase_times.h"
 #include "scoped.h"
 
@@ -18,8 +17,8 @@ constexpr int kMaxExitCodeReads = 100;
 
 // Answers every message other threads have sent to this thread's windows (a
 // child's SendMessage broadcast waits for the hidden NotifyWindow too); posted
-// messages are neither removed nor dispatched, so the child's results and the
-// quit request stay queued in their order for the message loop.
+// messages are neither removed nor dispatched, so the child's results stay
+// queued, in their order, for the launcher's message loop.
 void AnswerSentMessages() {
   MSG msg;
   PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -100,7 +99,7 @@ bool IsChildDialogClass(const wchar_t* className) {
 }
 
 ChildOutcome LaunchAndWait(const std::wstring& path, const std::wstring& arguments,
-                           HWND notifyWindow, const RunLog& log) {
+                           const ChildLink& link, const RunLog& log) {
   ChildOutcome outcome;
   PROCESS_INFORMATION processInfo = {};
   STARTUPINFOW startup = {};
@@ -109,15 +108,14 @@ ChildOutcome LaunchAndWait(const std::wstring& path, const std::wstring& argumen
   startup.wShowWindow = SW_SHOWNORMAL;
 
   // The whole path, as it is also the application name below. A folder passes
-  // too: the start then fails and reports it.
+  // too: the start then fails and says why.
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    log.Failure(L"starting " + path, GetLastError());
+    outcome.startError = GetLastError();
     return outcome;
   }
   std::vector<wchar_t> commandLine;
   if (!ComposeChildCommandLine(path, arguments, &commandLine)) {
-    log.Write(L"starting " + path + L" failed: its command line would not fit " +
-              std::to_wstring(kChildCommandLineCapacity) + L" characters");
+    outcome.commandLineTooLong = true;
     return outcome;
   }
 
@@ -125,7 +123,7 @@ ChildOutcome LaunchAndWait(const std::wstring& path, const std::wstring& argumen
   // system start some other program that happens to match its first words.
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &processInfo)) {
-    log.Failure(L"starting " + path, GetLastError());
+    outcome.startError = GetLastError();
     return outcome;
   }
   ScopedHandle process(processInfo.hProcess);
@@ -148,8 +146,8 @@ ChildOutcome LaunchAndWait(const std::wstring& path, const std::wstring& argumen
 
   thread.Reset();
   process.Reset();
-  // The window's message loop stops on it, after the child's own result messages.
-  PostQuitRequest(notifyWindow);
+  // The launcher's message loop stops on it, after the child's own results.
+  link.ChildEnded();
   return outcome;
 }
 

@@ -13,13 +13,30 @@
 namespace qnvpd {
 namespace {
 
-constexpr UINT kChildEnded = WM_USER + 1;
-
 using qnvpd_test::EnvironmentValue;
 using qnvpd_test::ReadFileBytes;
 
+// Stands in for the launcher's channel: counts the ends it is told of and
+// notes which of the child's results were already queued for `window` then.
+class RecordingLink final : public ChildLink {
+ public:
+  const std::wstring& Token() const override { return token_; }
+  void ChildEnded() const override {
+    ++ends;
+    MSG msg;
+    queuedAtEnd = PeekMessageW(&msg, window, WM_USER, WM_USER, PM_NOREMOVE) != FALSE;
+  }
+  HWND window = nullptr;
+  mutable int ends = 0;
+  mutable bool queuedAtEnd = false;
+
+ private:
+  std::wstring token_ = L"/W32:0:1024";
+};
+
 // Each test gets a scratch folder, a record file that the child programs write
-// to (through the inherited environment) and a hidden window to be told on.
+// to (through the inherited environment), a hidden window the child can post
+// to and a link to be told on.
 class LaunchAndWaitTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,6 +53,7 @@ class LaunchAndWaitTest : public ::testing::Test {
     window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(nullptr, window_);
+    link_.window = window_;
   }
 
   void TearDown() override {
@@ -47,7 +65,7 @@ class LaunchAndWaitTest : public ::testing::Test {
   std::vector<MSG> QueuedMessages() {
     std::vector<MSG> messages;
     MSG msg;
-    while (PeekMessageW(&msg, window_, WM_USER, WM_USER + 1, PM_REMOVE)) messages.push_back(msg);
+    while (PeekMessageW(&msg, window_, WM_USER, WM_USER, PM_REMOVE)) messages.push_back(msg);
     return messages;
   }
 
@@ -81,23 +99,24 @@ class LaunchAndWaitTest : public ::testing::Test {
   std::wstring scratch_;
   std::wstring record_;
   HWND window_ = nullptr;
+  RecordingLink link_;
 };
 
-TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndPostsTheEndAfterTheChildsOwnMessages) {
+TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndTellsTheEndAfterTheChildsOwnMessages) {
   const std::wstring handle = std::to_wstring(reinterpret_cast<INT_PTR>(window_));
   const std::wstring arguments = L"3000 post " + handle + L" 42";
 
-  const ChildOutcome outcome = LaunchAndWait(child_, arguments, window_);
+  const ChildOutcome outcome = LaunchAndWait(child_, arguments, link_);
   EXPECT_TRUE(outcome.started);
   EXPECT_EQ(3000u, outcome.exitCode);
 
+  // Told once, with the child's result already queued, and left queued.
+  EXPECT_EQ(1, link_.ends);
+  EXPECT_TRUE(link_.queuedAtEnd);
   std::vector<MSG> queued = QueuedMessages();
-  ASSERT_EQ(2u, queued.size());
+  ASSERT_EQ(1u, queued.size());
   EXPECT_EQ(static_cast<UINT>(WM_USER), queued[0].message);
   EXPECT_EQ(42u, queued[0].wParam);
-  EXPECT_EQ(kChildEnded, queued[1].message);
-  EXPECT_EQ(0u, queued[1].wParam);
-  EXPECT_EQ(0, queued[1].lParam);
 
   // Started by its quoted path, from this process's folder, shown normally.
   EXPECT_EQ(std::vector<std::wstring>{child_ + L"|\"" + child_ + L"\" " + arguments},
@@ -110,13 +129,13 @@ TEST_F(LaunchAndWaitTest, ReturnsTheExitCodeAndPostsTheEndAfterTheChildsOwnMessa
 
 TEST_F(LaunchAndWaitTest, ExitCodesTwoAndStillActiveComeBackAsTheyAre) {
   // A child's own 2 is told apart from a failed start: it ran and was waited for.
-  const ChildOutcome two = LaunchAndWait(child_, L"2", window_);
+  const ChildOutcome two = LaunchAndWait(child_, L"2", link_);
   EXPECT_TRUE(two.started);
   EXPECT_EQ(2u, two.exitCode);
-  ASSERT_EQ(1u, QueuedMessages().size());
+  EXPECT_EQ(1, link_.ends);
   // 259 reads like "still running" every time; after the last read it stands.
-  EXPECT_EQ(259u, LaunchAndWait(child_, L"259", window_).exitCode);
-  ASSERT_EQ(1u, QueuedMessages().size());
+  EXPECT_EQ(259u, LaunchAndWait(child_, L"259", link_).exitCode);
+  EXPECT_EQ(2, link_.ends);
   EXPECT_EQ(2u, RecordValues(L"ran").size());
 }
 
@@ -124,10 +143,16 @@ TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
   // Missing file; a folder (passes the presence test, but cannot be started);
   // an existing program with text behind its ".exe " (the whole path is the
   // program's name, so nothing of that name exists).
-  EXPECT_FALSE(LaunchAndWait(scratch_ + L"\\missing.exe", L"0", window_).started);
-  EXPECT_FALSE(LaunchAndWait(scratch_, L"0", window_).started);
-  EXPECT_FALSE(LaunchAndWait(child_ + L" 0", L"0", window_).started);
-  EXPECT_TRUE(QueuedMessages().empty());
+  // Why comes back for the run to log: the system's error of the step.
+  const ChildOutcome missing = LaunchAndWait(scratch_ + L"\\missing.exe", L"0", link_);
+  EXPECT_FALSE(missing.started);
+  EXPECT_FALSE(missing.commandLineTooLong);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.startError);
+  const ChildOutcome aFolder = LaunchAndWait(scratch_, L"0", link_);
+  EXPECT_FALSE(aFolder.started);
+  EXPECT_NE(0u, aFolder.startError) << "refused by CreateProcessW";
+  EXPECT_FALSE(LaunchAndWait(child_ + L" 0", L"0", link_).started);
+  EXPECT_EQ(0, link_.ends);
   EXPECT_TRUE(Record().empty());
 
   // The whole path is checked: an ".exe " inside a folder name is no cut, and
@@ -135,7 +160,7 @@ TEST_F(LaunchAndWaitTest, NothingThatCannotBeStartedRunsOrIsPosted) {
   const std::wstring folder = scratch_ + L"\\x.exe dir";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring inner = CopyChildTo(folder + L"\\child.exe");
-  EXPECT_EQ(4u, LaunchAndWait(inner, L"4", window_).exitCode);
+  EXPECT_EQ(4u, LaunchAndWait(inner, L"4", link_).exitCode);
 }
 
 TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {
@@ -143,12 +168,14 @@ TEST_F(LaunchAndWaitTest, CommandLineFitsAtItsLimitAndOneMoreStartsNothing) {
   const size_t room = kChildCommandLineCapacity - (child_.size() + 4);
   const std::wstring fits = L"7 " + std::wstring(room - 2, L'p');
 
-  EXPECT_FALSE(LaunchAndWait(child_, fits + L"p", window_).started);
-  EXPECT_TRUE(QueuedMessages().empty());
+  const ChildOutcome tooLong = LaunchAndWait(child_, fits + L"p", link_);
+  EXPECT_FALSE(tooLong.started);
+  EXPECT_TRUE(tooLong.commandLineTooLong);
+  EXPECT_EQ(0, link_.ends);
   EXPECT_TRUE(Record().empty());
 
-  EXPECT_EQ(7u, LaunchAndWait(child_, fits, window_).exitCode);
-  EXPECT_EQ(1u, QueuedMessages().size());
+  EXPECT_EQ(7u, LaunchAndWait(child_, fits, link_).exitCode);
+  EXPECT_EQ(1, link_.ends);
   EXPECT_EQ(std::vector<std::wstring>{child_ + L"|\"" + child_ + L"\" " + fits},
             RecordValues(L"ran"));
 }
@@ -159,7 +186,7 @@ TEST_F(LaunchAndWaitTest, BlankInThePathNeverStartsAProgramNamedAfterItsFirstWor
   const std::wstring wanted = CopyChildTo(folder + L"\\child.exe");
   const std::wstring planted = CopyChildTo(scratch_ + L"\\Jo.exe");
 
-  EXPECT_EQ(5u, LaunchAndWait(wanted, L"5", window_).exitCode);
+  EXPECT_EQ(5u, LaunchAndWait(wanted, L"5", link_).exitCode);
 
   const std::vector<std::wstring> ran = RecordValues(L"ran");
   ASSERT_EQ(1u, ran.size());
@@ -179,14 +206,14 @@ TEST(IsChildDialogClassTest, MatchesEitherNameAnywhereInTheClassCaseSensitively)
 }
 
 TEST_F(LaunchAndWaitTest, RaisesTheChildsDialogOnlyWhenItsClassMatches) {
-  EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog ISTSetDialogX", window_).started);
+  EXPECT_TRUE(LaunchAndWait(child_, L"0 dialog ISTSetDialogX", link_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
 
   // Lower case does not match: the child waits in vain and ends by itself,
   // well after the one second at which a match would have been raised.
-  EXPECT_TRUE(LaunchAndWait(child_, L"0 patience 2000 dialog istsetdialogx", window_).started);
+  EXPECT_TRUE(LaunchAndWait(child_, L"0 patience 2000 dialog istsetdialogx", link_).started);
   EXPECT_EQ(std::vector<std::wstring>{L"ISTSetDialogX"}, RecordValues(L"activated"));
-  EXPECT_EQ(2u, QueuedMessages().size());
+  EXPECT_EQ(2, link_.ends);
 }
 
 }  // namespace

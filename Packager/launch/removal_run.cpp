@@ -104,7 +104,7 @@ int RunRemoval(const RunContext& context) {
   if (result == kResultOk) {
     CallUninstallEntry(libraryPath, log);
     const ChildOutcome outcome =
-        LaunchAndWait(setupPath, kRemovalArgument, context.notifyWindow, log);
+        LaunchAndWait(setupPath, kRemovalArgument, *context.childLink, log);
     if (ChildRunFailed(outcome)) {
       log.Write(L"the removal failed: its setup " + ChildFailureReason(outcome));
       result = kResultInstallFailed;

@@ -9,12 +9,11 @@
 #include "checks/os_version.h"
 #include "checks/single_instance.h"
 #include "checks/wow64.h"
-#include "launch/child_protocol.h"
 #include "launch/install_run.h"
 #include "launch/removal_run.h"
+#include "launcher/child_channel.h"
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
-#include "launcher/notify_window.h"
 #include "phase_times.h"
 #include "result_codes.h"
 #include "run_log.h"
@@ -129,15 +128,14 @@ int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const wchar
   wchar_t className[kStringCapacity] = {};
   LoadStringW(instance, kWindowTitleId, windowTitle, kStringCapacity);
   LoadStringW(instance, kInstanceNameId, className, kStringCapacity);
-  RegisterNotifyWindowClass(instance, className);
-  context.notifyWindow = hooks.createNotifyWindow(instance, className, windowTitle);
-  if (context.notifyWindow == nullptr) {
+  ChildChannel channel;
+  if (!channel.Open(instance, className, windowTitle, hooks.createNotifyWindow)) {
     log.Failure(L"creating the notification window", GetLastError());
     // Nothing was installed: that is a failure, not a success.
     ShowFailure(hooks, showBoxes, kResultInstallFailed, language, log);
     return kResultInstallFailed;
   }
-  context.notifyToken = FormatNotifyToken(context.notifyWindow);
+  context.childLink = &channel;
   MarkPhase("window");
 
   std::wstring instanceName = LoadProgramString(kInstanceNameId, language);
@@ -178,19 +176,12 @@ int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const wchar
   result = context.runMode == kRunRemoval ? hooks.runRemoval(context) : hooks.runInstall(context);
 
   if (result != kResultOk) {
-    // A launch that failed late has already announced the child's end; left in
-    // the queue, that request (or the quit message standing in for it) would
-    // close the box before anyone could read it.
-    MSG pending;
-    while (PeekMessageW(&pending, context.notifyWindow, kQuitRequest, kQuitRequest, PM_REMOVE)) {
-    }
-    while (PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
+    channel.DrainBeforeFailureBox();
     ShowFailure(hooks, showBoxes, result, language, log);
-    DestroyWindow(context.notifyWindow);
+    channel.Close();
     return result;
   }
-  return RunMessageLoop(context.notifyWindow, log);
+  return channel.RunMessageLoop(log);
 }
 
 }  // namespace

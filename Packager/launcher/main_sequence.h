@@ -14,7 +14,7 @@ struct SequenceHooks {
   int (*isOsSupported)(int kmFlag);
   int (*isAnotherInstanceRunning)(const wchar_t* name);
   int (*isAdministrator)();
-  // The hidden window, or null when it cannot be created.
+  // The channel's hidden window (CreateNotifyWindow), or null when it cannot be created.
   HWND (*createNotifyWindow)(HINSTANCE instance, const wchar_t* className, const wchar_t* title);
   void (*showMessage)(const wchar_t* text);  // the failure box (run mode 0 only)
   int (*runInstall)(const RunContext& context);  // 0 or 1001

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "launch/child_protocol.h"
+#include "launcher/child_channel.h"
 #include "launcher/messages.h"
-#include "launcher/notify_window.h"
 
 namespace qnvpd {
 namespace {
@@ -26,7 +25,7 @@ struct Script {
   int installCalls = 0;
   int removalCalls = 0;
   int osKmFlag = -1;
-  HWND windowSeenByRun = nullptr;
+  std::wstring tokenSeenByRun;
   HWND windowCreated = nullptr;
   RunContext contextSeen;
   bool quitPendingAtBox = false;
@@ -36,14 +35,16 @@ struct Script {
 };
 Script g_script;
 
-int PostResults(HWND window) {
-  g_script.windowSeenByRun = window;
-  for (WPARAM value : g_script.posts) PostMessageW(window, WM_USER, value, 0);
-  // As a launch does: the child's end is announced whatever the outcome.
+// As a child and a launch do: the "installer" posts its results to the window
+// its token names, and the child's end is announced whatever the outcome.
+int PostResults(const RunContext& context) {
+  g_script.contextSeen = context;
+  g_script.tokenSeenByRun = context.childLink->Token();
+  for (WPARAM value : g_script.posts) PostMessageW(g_script.windowCreated, WM_USER, value, 0);
   if (g_script.quitInsteadOfRequest) {
     PostQuitMessage(0);
   } else {
-    PostMessageW(window, kQuitRequest, 0, 0);
+    context.childLink->ChildEnded();
   }
   return g_script.installResult;
 }
@@ -78,14 +79,12 @@ SequenceHooks ScriptHooks() {
   };
   h.runInstall = [](const RunContext& context) {
     ++g_script.installCalls;
-    g_script.contextSeen = context;
     g_script.commandLineSeen = context.commandLine;
-    return PostResults(context.notifyWindow);
+    return PostResults(context);
   };
   h.runRemoval = [](const RunContext& context) {
     ++g_script.removalCalls;
-    g_script.contextSeen = context;
-    return PostResults(context.notifyWindow);
+    return PostResults(context);
   };
   return h;
 }
@@ -164,9 +163,9 @@ TEST_F(MainSequenceTest, SuccessEndsWithThePostedCode) {
   EXPECT_EQ(1, g_script.installCalls);
   EXPECT_EQ(0, g_script.removalCalls);
   const RunContext& seen = g_script.contextSeen;
-  EXPECT_EQ(g_script.windowCreated, seen.notifyWindow);
-  EXPECT_EQ(L"/W32:" + std::to_wstring(reinterpret_cast<LONG_PTR>(seen.notifyWindow)) + L":1024",
-            seen.notifyToken);
+  EXPECT_EQ(L"/W32:" + std::to_wstring(reinterpret_cast<LONG_PTR>(g_script.windowCreated)) +
+                L":1024",
+            g_script.tokenSeenByRun);
   EXPECT_EQ(L"/clone_wait /hide_progress -l0x0409", seen.installerOptions);
   EXPECT_EQ(kRunSilentWithPorts, seen.runMode);
   EXPECT_EQ(1033, seen.language);
@@ -178,7 +177,7 @@ TEST_F(MainSequenceTest, FailedInstallShowsTheBoxAndDestroysTheWindow) {
   ASSERT_EQ(1u, g_script.boxes.size());
   EXPECT_EQ(L"Installation failed.", g_script.boxes[0]);
   EXPECT_FALSE(g_script.quitPendingAtBox) << "the box would close by itself";
-  EXPECT_FALSE(IsWindow(g_script.windowSeenByRun));
+  EXPECT_FALSE(IsWindow(g_script.windowCreated));
 }
 
 TEST_F(MainSequenceTest, WindowThatCannotBeCreatedFailsTheRunWithOneBox) {
@@ -208,7 +207,7 @@ TEST_F(MainSequenceTest, RemovalRunIsSilentAndUsesTheWindow) {
   EXPECT_EQ(0, Run(L"-u3 -s1"));
   EXPECT_EQ(1, g_script.removalCalls);
   EXPECT_EQ(0, g_script.installCalls);
-  EXPECT_EQ(g_script.windowCreated, g_script.windowSeenByRun);
+  EXPECT_EQ(FormatNotifyToken(g_script.windowCreated), g_script.tokenSeenByRun);
   EXPECT_EQ(kRunRemoval, g_script.contextSeen.runMode);
 
   g_script.installResult = 1001;
