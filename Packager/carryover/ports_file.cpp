@@ -18,15 +18,17 @@ struct CloseStream {
 
 }  // namespace
 
-bool WritePortsFile(const std::wstring& path, const RunLog& log) {
+PortsFileOutcome WritePortsFile(const std::wstring& path) {
+  PortsFileOutcome outcome;
   // Text mode: every "\n" of the lines reaches the disk as CR LF.
   std::unique_ptr<std::FILE, CloseStream> out(_wfopen(path.c_str(), L"wt"));
   if (!out) {
-    log.Failure(L"creating " + path, LastErrorOr(ERROR_OPEN_FAILED));
-    return false;
+    outcome.failedStep = L"creating " + path;
+    outcome.error = LastErrorOr(ERROR_OPEN_FAILED);
+    return outcome;
   }
-  const int usbLines = WriteUsbInterfaceSection(out.get());
-  const int portLines = WriteVirtualPortSection(out.get());
+  outcome.usbLines = WriteUsbInterfaceSection(out.get());
+  outcome.portLines = WriteVirtualPortSection(out.get());
   // A file cut short (a full disk) would silently drop the machine's port
   // settings: every write, the flush of the stream and the close must succeed.
   // A local volume (the working folder is always on one) reports a full disk
@@ -41,12 +43,12 @@ bool WritePortsFile(const std::wstring& path, const RunLog& log) {
   }
   if (!written) {
     DeleteFileW(path.c_str());
-    log.Failure(L"writing " + path, error);
-    return false;
+    outcome.failedStep = L"writing " + path;
+    outcome.error = error;
+    return outcome;
   }
-  log.Write(L"PORTS.dat written: [PORTS] " + std::to_wstring(usbLines) + L" lines, [QNVPD] " +
-            std::to_wstring(portLines) + L" lines");
-  return true;
+  outcome.written = true;
+  return outcome;
 }
 
 }  // namespace qnvpd

@@ -40,7 +40,7 @@ TEST_F(PortsFile, CarriesBothSectionsOfAnInstalledDriver) {
       {MultiSz("HardwareID", {"umdf\\kavroportemulator"}), Sz("PortName", "COM11")});
   Put(ports + "0002\\Device Parameters");
 
-  ASSERT_TRUE(WritePortsFile(PortsPath()));
+  ASSERT_TRUE(WritePortsFile(PortsPath()).written);
   const std::string expected = qnvpd_test::kExpectedPortsFile;
   EXPECT_EQ(168u, expected.size());
   EXPECT_EQ(expected, Written());
@@ -53,7 +53,7 @@ TEST_F(PortsFile, WithoutKeysHoldsBothSectionLinesAndReplacesAnOlderFile) {
              stale);
   std::fclose(stale);
 
-  ASSERT_TRUE(WritePortsFile(PortsPath()));
+  ASSERT_TRUE(WritePortsFile(PortsPath()).written);
   EXPECT_EQ("[PORTS]\r\n[QNVPD]\r\n", Written());
 }
 
@@ -61,14 +61,17 @@ TEST_F(PortsFile, LineFeedInsideARegistryStringReachesTheDiskAsCrLf) {
   Put(std::string(kPortKey) + "\\0000", {MultiSz("HardwareID", {"UMDF\\KavroPortEmulator"})});
   Put(std::string(kPortKey) + "\\0000\\Device Parameters",
       {Sz("PortName", "COM3"), Sz("KavID", "A\nB")});
-  ASSERT_TRUE(WritePortsFile(PortsPath()));
+  ASSERT_TRUE(WritePortsFile(PortsPath()).written);
   EXPECT_EQ("[PORTS]\r\n[QNVPD]\r\nCOM3=0000,9999,0,0,0,0,0,0,0,0,A\r\nB,0,0,0,0,0,0,0,0\r\n",
             Written());
 }
 
 TEST_F(PortsFile, FolderThatDoesNotExistGivesFalse) {
   const std::wstring missing = folder() + L"no such folder\\";
-  EXPECT_FALSE(WritePortsFile(missing + kPortsFileName));
+  const PortsFileOutcome refused = WritePortsFile(missing + kPortsFileName);
+  EXPECT_FALSE(refused.written);
+  EXPECT_EQ(refused.failedStep, L"creating " + missing + kPortsFileName);
+  EXPECT_NE(refused.error, static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((missing + L"PORTS.dat").c_str()));
 }
 

@@ -38,10 +38,18 @@ int RunInstall(const RunContext& context) {
   // Without the file the installer would silently drop the user's port settings.
   // Its name is as long as setup.exe's, whose path fitted.
   BoundedText<kPathCapacity> portsPath;
-  if (!working.Join(kPortsFileName, &portsPath) || !WritePortsFile(portsPath.str(), log)) {
+  if (!working.Join(kPortsFileName, &portsPath)) {
     working.Remove();
     return kResultInstallFailed;
   }
+  const PortsFileOutcome ports = WritePortsFile(portsPath.str());
+  if (!ports.written) {
+    log.Failure(ports.failedStep, ports.error);
+    working.Remove();
+    return kResultInstallFailed;
+  }
+  log.Write(L"PORTS.dat written: [PORTS] " + std::to_wstring(ports.usbLines) + L" lines, [QNVPD] " +
+            std::to_wstring(ports.portLines) + L" lines");
   MarkPhase("ports-file");
   const ChildLink& link = *context.childLink;
   std::wstring arguments =
