@@ -2,18 +2,15 @@
 
 #include <winternl.h>
 
+#include "system_export.h"
+
 namespace qnvpd {
 
 namespace {
 
-// The native calls below exist on every system the package accepts (several
-// Win32 wrappers only from Vista on); ntdll is not among the package's imports.
 template <typename Fn>
 Fn Native(const char* name) {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll");
-  return ntdll == nullptr
-             ? nullptr
-             : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(ntdll, name)));
+  return NtdllExport<Fn>(name);
 }
 
 using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,

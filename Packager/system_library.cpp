@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "bounded_text.h"
+#include "system_export.h"
 
 namespace qnvpd {
 
@@ -19,9 +20,7 @@ bool IsPlainFileName(const wchar_t* name) {
 LibraryLoading SystemLibraryLoading() {
   LibraryLoading loading;
   // KB2533623 brought the flags and SetDefaultDllDirectories together.
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  loading.searchFlagsSupported =
-      kernel32 != nullptr && GetProcAddress(kernel32, "SetDefaultDllDirectories") != nullptr;
+  loading.searchFlagsSupported = Kernel32Export<FARPROC>("SetDefaultDllDirectories") != nullptr;
   loading.getSystemDirectory = GetSystemDirectoryW;
   loading.loadLibraryEx = LoadLibraryExW;
   return loading;

@@ -1,14 +1,14 @@
 #include "checks/wow64.h"
 
+#include "system_export.h"
+
 namespace qnvpd {
 
 Wow64Lookup SystemWow64Lookup() {
   // Looked up by name, not imported: the program must still load on systems
   // whose kernel32 lacks the export.
-  FARPROC proc = GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process");
   Wow64Lookup lookup;
-  lookup.isWow64Process =
-      reinterpret_cast<BOOL(WINAPI*)(HANDLE, PBOOL)>(reinterpret_cast<void (*)()>(proc));
+  lookup.isWow64Process = Kernel32Export<BOOL(WINAPI*)(HANDLE, PBOOL)>("IsWow64Process");
   return lookup;
 }
 

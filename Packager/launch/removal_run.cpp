@@ -15,6 +15,7 @@
 #include "result_codes.h"
 #include "scoped.h"
 #include "string_table.h"
+#include "system_export.h"
 
 namespace qnvpd {
 
@@ -32,8 +33,7 @@ bool IsPresent(const std::wstring& path) {
 // Where the system can restrict it, the library's own imports are looked for
 // only beside it and in the system folder, never in the current folder or PATH.
 DWORD LibraryLoadFlags() {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  if (kernel32 != nullptr && GetProcAddress(kernel32, "AddDllDirectory") != nullptr) {
+  if (Kernel32Export<FARPROC>("AddDllDirectory") != nullptr) {
     return LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
   }
   return LOAD_WITH_ALTERED_SEARCH_PATH;

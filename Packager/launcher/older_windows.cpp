@@ -9,16 +9,13 @@
 // system import libraries.
 #include <windows.h>
 
-namespace {
+#include "system_export.h"
 
-FARPROC Kernel32Export(const char* name) {
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  return kernel32 != nullptr ? GetProcAddress(kernel32, name) : nullptr;
-}
+namespace {
 
 template <typename Fn>
 Fn Lookup(const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Export(name)));
+  return qnvpd::Kernel32Export<Fn>(name);
 }
 
 ULONGLONG WINAPI TickCount64() {

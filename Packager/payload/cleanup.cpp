@@ -6,6 +6,7 @@
 #include "folder_text.h"
 #include "held_folder.h"
 #include "scoped.h"
+#include "system_export.h"
 
 namespace qnvpd {
 
@@ -47,8 +48,7 @@ bool IsPassedOver(const WIN32_FIND_DATAW& entry) {
 void ClearAttributes(HANDLE opened) {
   // Looked up at run time: older systems lack it, and there the attributes stay.
   using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  auto setInformation = reinterpret_cast<SetInformationFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32"), "SetFileInformationByHandle")));
+  auto setInformation = Kernel32Export<SetInformationFn>("SetFileInformationByHandle");
   if (setInformation == nullptr) return;
   FILE_BASIC_INFO info = {};
   info.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // zero times leave the times unchanged
@@ -136,8 +136,7 @@ int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
 }
 
 FinalPathQuery SystemFinalPathQuery() {
-  return reinterpret_cast<FinalPathQuery>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFinalPathNameByHandleW")));
+  return Kernel32Export<FinalPathQuery>("GetFinalPathNameByHandleW");
 }
 
 std::wstring ComparablePath(const std::wstring& path) {
@@ -173,8 +172,7 @@ bool IsHeldAt(HANDLE held, const std::wstring& path, FinalPathQuery query) {
 }
 
 HandleInformationQuery SystemHandleInformationQuery() {
-  return reinterpret_cast<HandleInformationQuery>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFileInformationByHandleEx")));
+  return Kernel32Export<HandleInformationQuery>("GetFileInformationByHandleEx");
 }
 
 bool HoldsEntries(HANDLE held, HandleInformationQuery query) {

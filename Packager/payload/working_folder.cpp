@@ -13,6 +13,7 @@
 #include "private_security.h"
 #include "scoped.h"
 #include "string_table.h"
+#include "system_export.h"
 
 namespace qnvpd {
 
@@ -37,10 +38,7 @@ DWORD SystemTempPath(DWORD capacity, wchar_t* buffer) {
   // a folder only administrators can write, and everyone else the same folder
   // as before.
   using TempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-  auto tempPath2 = kernel32 == nullptr ? nullptr
-                                       : reinterpret_cast<TempPath2Fn>(reinterpret_cast<void*>(
-                                             GetProcAddress(kernel32, "GetTempPath2W")));
+  auto tempPath2 = Kernel32Export<TempPath2Fn>("GetTempPath2W");
   return tempPath2 != nullptr ? tempPath2(capacity, buffer) : GetTempPathW(capacity, buffer);
 }
 
