@@ -13,20 +13,51 @@ Fn Native(const char* name) {
   return NtdllExport<Fn>(name);
 }
 
+using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                        PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                        ULONG, PVOID, ULONG);
+using NtOpenFileFn =
+    NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
 using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                           FILE_INFORMATION_CLASS);
 using QueryInformationFn = SetInformationFn;
+using QueryDirectoryFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                          ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
+                                          PUNICODE_STRING, BOOLEAN);
 using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
 
 // FILE_INFORMATION_CLASS and FS_INFORMATION_CLASS values the headers here lack.
+constexpr auto kDirectoryInformation = static_cast<FILE_INFORMATION_CLASS>(1);
 constexpr auto kBasicInformation = static_cast<FILE_INFORMATION_CLASS>(4);
 constexpr auto kDispositionInformation = static_cast<FILE_INFORMATION_CLASS>(13);
+constexpr auto kDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
 constexpr ULONG kFsDeviceInformation = 4;
 constexpr ULONG kFsAttributeInformation = 5;
+
+// FILE_DISPOSITION_INFORMATION_EX flags.
+constexpr ULONG kDispositionDelete = 0x1;
+constexpr ULONG kDispositionPosixSemantics = 0x2;
+constexpr ULONG kDispositionIgnoreReadOnly = 0x10;
+
+constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+constexpr NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
+
+// NtCreateFile options the headers here lack.
+constexpr ULONG kOpenForBackupIntent = 0x00004000;
+constexpr ULONG kOpenReparsePoint = 0x00200000;
 
 struct BasicInformation {
   LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
   ULONG fileAttributes;
+};
+struct DirectoryInformation {
+  ULONG nextEntryOffset;
+  ULONG fileIndex;
+  LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
+  LARGE_INTEGER endOfFile, allocationSize;
+  ULONG fileAttributes;
+  ULONG fileNameLength;  // in bytes
+  WCHAR fileName[1];
 };
 struct FsDeviceInformation {
   ULONG deviceType;
@@ -50,45 +81,68 @@ bool Succeeded(NTSTATUS status) {
   return false;
 }
 
+// A name below a folder as the native calls take it; false when it is not one
+// name (empty, a path, or too long for the system's counted strings).
+bool EntryName(const std::wstring& name, UNICODE_STRING* counted) {
+  if (name.empty() || name.size() > 32767 || name.find_first_of(L"\\/") != std::wstring::npos) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  counted->Buffer = const_cast<PWSTR>(name.c_str());
+  counted->Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  counted->MaximumLength = counted->Length;
+  return true;
+}
+
 }  // namespace
 
 HANDLE OpenHeldFolder(const std::wstring& path, DWORD access) {
-  return CreateFileW(path.c_str(), access | kHeldFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  return CreateFileW(path.c_str(), access | kHeldFolderAccess, kHoldSharing, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
 }
 
-HANDLE CreateHeldFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
-  using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-  using ToNativeNameFn = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*, PVOID);
-  using FreeNameFn = VOID(NTAPI*)(PUNICODE_STRING);
+HANDLE CreateHeldFolderBelow(HANDLE parent, const std::wstring& name,
+                             PSECURITY_DESCRIPTOR descriptor) {
   // The native call is the only one that creates a folder and returns a handle
-  // to it; the name conversion is the one CreateDirectoryW uses.
+  // to it, and the only one that names it relative to a handle.
   auto createFile = Native<NtCreateFileFn>("NtCreateFile");
-  auto toNativeName = Native<ToNativeNameFn>("RtlDosPathNameToNtPathName_U");
-  auto freeName = Native<FreeNameFn>("RtlFreeUnicodeString");
-  if (createFile == nullptr || toNativeName == nullptr || freeName == nullptr) {
+  if (createFile == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  UNICODE_STRING name = {};
-  if (!toNativeName(path.c_str(), &name, nullptr, nullptr)) {
-    SetLastError(ERROR_BAD_PATHNAME);
-    return nullptr;
-  }
+  UNICODE_STRING counted;
+  if (!EntryName(name, &counted)) return nullptr;
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parent, descriptor);
   IO_STATUS_BLOCK io = {};
   HANDLE folder = nullptr;
   // FILE_CREATE fails on anything already there, a link included.
   const NTSTATUS status = createFile(
       &folder, kHeldFolderAccess | SYNCHRONIZE, &attributes, &io, nullptr,
-      FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
-  freeName(&name);
+      FILE_ATTRIBUTE_NORMAL, kHoldSharing, FILE_CREATE,
+      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint, nullptr, 0);
   return Succeeded(status) ? folder : nullptr;
+}
+
+HANDLE OpenEntryBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                      bool folder) {
+  auto openFile = Native<NtOpenFileFn>("NtOpenFile");
+  if (openFile == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  UNICODE_STRING counted;
+  if (!EntryName(name, &counted)) return nullptr;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  IO_STATUS_BLOCK io = {};
+  HANDLE opened = nullptr;
+  // Backup intent, as FILE_FLAG_BACKUP_SEMANTICS: what opening a folder takes.
+  const ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint |
+                        kOpenForBackupIntent | (folder ? FILE_DIRECTORY_FILE : 0);
+  const NTSTATUS status = openFile(&opened, access | SYNCHRONIZE, &attributes, &io, share, options);
+  return Succeeded(status) ? opened : nullptr;
 }
 
 bool IsPlainFolder(HANDLE held, const std::wstring& path) {
@@ -124,9 +178,7 @@ FolderVolume QueryFolderVolume(HANDLE folder) {
   return volume;
 }
 
-HANDLE ReopenThroughHandle(HANDLE opened, DWORD access) {
-  using NtOpenFileFn =
-      NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
+HANDLE ReopenThroughHandle(HANDLE opened, DWORD access, DWORD share) {
   auto openFile = Native<NtOpenFileFn>("NtOpenFile");
   if (openFile == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
@@ -138,9 +190,8 @@ HANDLE ReopenThroughHandle(HANDLE opened, DWORD access) {
   InitializeObjectAttributes(&attributes, &none, 0, opened, nullptr);
   IO_STATUS_BLOCK io = {};
   HANDLE reopened = nullptr;
-  const NTSTATUS status = openFile(&reopened, access | SYNCHRONIZE, &attributes, &io,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
+  const NTSTATUS status = openFile(&reopened, access | SYNCHRONIZE, &attributes, &io, share,
+                                   FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint);
   return Succeeded(status) ? reopened : nullptr;
 }
 
@@ -162,6 +213,14 @@ bool DeleteThroughHandle(HANDLE opened) {
     return false;
   }
   IO_STATUS_BLOCK io = {};
+  ULONG posix = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+  const NTSTATUS posixStatus = set(opened, &io, &posix, sizeof posix, kDispositionInformationEx);
+  if (posixStatus >= 0) return true;
+  // A folder that still holds something stays whichever way it is asked;
+  // anything else may be a system or file system without POSIX semantics (or
+  // without the read-only flag): the classic way, below, then decides.
+  if (posixStatus == kStatusDirectoryNotEmpty) return Succeeded(posixStatus);
+
   // A read-only entry refuses deletion; the attribute goes first, through the
   // same handle (zero times leave the times as they are).
   BasicInformation basic = {};
@@ -174,6 +233,76 @@ bool DeleteThroughHandle(HANDLE opened) {
   }
   BOOLEAN deleteIt = TRUE;
   return Succeeded(set(opened, &io, &deleteIt, sizeof deleteIt, kDispositionInformation));
+}
+
+bool ListFolder(HANDLE folder, std::vector<FolderEntry>* entries) {
+  auto queryDirectory = Native<QueryDirectoryFn>("NtQueryDirectoryFile");
+  if (queryDirectory == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  entries->clear();
+  alignas(8) BYTE buffer[16384];
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status = queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer,
+                                           sizeof buffer, kDirectoryInformation, FALSE, nullptr,
+                                           restart);
+    if (status == kStatusNoMoreFiles) return true;
+    if (!Succeeded(status)) return false;
+    for (const BYTE* at = buffer;;) {
+      const auto* entry = reinterpret_cast<const DirectoryInformation*>(at);
+      FolderEntry found;
+      found.name.assign(entry->fileName, entry->fileNameLength / sizeof(wchar_t));
+      found.attributes = entry->fileAttributes;
+      if (found.name != L"." && found.name != L"..") entries->push_back(std::move(found));
+      if (entry->nextEntryOffset == 0) break;
+      at += entry->nextEntryOffset;
+    }
+  }
+}
+
+FinalPathQuery SystemFinalPathQuery() {
+  return Kernel32Export<FinalPathQuery>("GetFinalPathNameByHandleW");
+}
+
+std::wstring ComparablePath(const std::wstring& path) {
+  std::wstring rest = path;
+  if (rest.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    rest = L"\\\\" + rest.substr(8);
+  } else if (rest.compare(0, 4, L"\\\\?\\") == 0) {
+    rest = rest.substr(4);
+  }
+  // A share's path begins with its two backslashes; elsewhere a run is one.
+  const size_t kept = rest.compare(0, 2, L"\\\\") == 0 ? 2 : 0;
+  std::wstring comparable = rest.substr(0, kept);
+  for (size_t i = kept; i < rest.size(); ++i) {
+    if (rest[i] == L'\\' && !comparable.empty() && comparable.back() == L'\\') continue;
+    comparable += rest[i];
+  }
+  while (comparable.size() > kept && comparable.back() == L'\\') comparable.pop_back();
+  return comparable;
+}
+
+std::wstring FinalPathOf(HANDLE opened, FinalPathQuery query) {
+  if (query == nullptr) return std::wstring();
+  // Room for the longest path the package works with, and the prefix.
+  constexpr DWORD kCapacity = 1024;
+  wchar_t finalPath[kCapacity] = {};
+  const DWORD length = query(opened, finalPath, kCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kCapacity) return std::wstring();
+  return ComparablePath(finalPath);
+}
+
+bool IsSamePath(const std::wstring& a, const std::wstring& b) {
+  return _wcsicmp(ComparablePath(a).c_str(), ComparablePath(b).c_str()) == 0;
+}
+
+bool IsHeldAt(HANDLE held, const std::wstring& path, FinalPathQuery query) {
+  const std::wstring finalPath = FinalPathOf(held, query);
+  // The file system's names compare without case; the final path has the
+  // names as stored, the setting as someone typed it.
+  return !finalPath.empty() && IsSamePath(finalPath, path);
 }
 
 }  // namespace qnvpd
