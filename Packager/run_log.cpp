@@ -1,6 +1,7 @@
 #include "run_log.h"
 
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -10,6 +11,8 @@
 #include "held_folder.h"
 #include "log_path.h"
 #include "private_security.h"
+#include "system_export.h"
+#include "system_variables.h"
 
 namespace qnvpd {
 
@@ -49,10 +52,10 @@ std::wstring ReadLogPolicy(REGSAM registryView) {
   raw.resize(wcsnlen(raw.c_str(), bytes / sizeof(wchar_t)));
   if (type == REG_SZ || raw.empty()) return raw;
 
-  std::wstring expanded(kPolicyTextCapacity, L'\0');
-  const DWORD needed = ExpandEnvironmentStringsW(raw.c_str(), &expanded[0], kPolicyTextCapacity);
-  if (needed == 0 || needed > kPolicyTextCapacity) return std::wstring();
-  expanded.resize(needed - 1);
+  // The environment is the caller's: an unelevated user can set variables of
+  // the same names before the elevation, and the policy is the machine's.
+  std::wstring expanded;
+  if (!ExpandSystemVariables(raw, &expanded)) return std::wstring();
   return expanded;
 }
 
@@ -132,39 +135,69 @@ bool IsOneNamedDiskFile(HANDLE file) {
          !(info.dwFileAttributes & kNotAPlainFile) && info.nNumberOfLinks == 1;
 }
 
-// A file someone else owns could have been made by them to read or hold what
-// the package writes; its owner can always change who may.
-bool HasTrustedOwner(HANDLE file, const NewObjectOwnerQuery& query) {
-  PSID owner = nullptr;
+bool CarriesPrivateDescriptor(HANDLE file) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
   ScopedLocal owned(descriptor);
-  if (IsAdministratorsOrSystem(owner)) return true;
-  alignas(DWORD) BYTE ours[SECURITY_MAX_SID_SIZE] = {};
-  return owner != nullptr && IsValidSid(owner) && query.read(ours) && EqualSid(owner, ours);
+  return IsPrivateDescriptor(descriptor);
 }
 
-bool ReadTokenOwner(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
-  ScopedHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
-  alignas(TOKEN_OWNER) BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.Get(), TokenOwner, buffer, sizeof buffer, &size)) return false;
-  const PSID owner = reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
-  return IsValidSid(owner) && CopySid(sizeof sid, sid, owner);
+// Opens or creates the log file `name` in the held folder `folder`, through
+// the folder's handle. Append-only access: every write lands at the end of the
+// file, whatever another run appended meanwhile. The name is opened as itself,
+// and a pipe server put there could not act in the package's name
+// (identification only). *created tells whether this call made it.
+HANDLE OpenLogBelow(HANDLE folder, const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
+                    bool* created) {
+  using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+  constexpr ULONG kOpenReparsePoint = 0x00200000;
+  constexpr ULONG_PTR kFileCreated = 2;
+  auto createFile = NtdllExport<NtCreateFileFn>("NtCreateFile");
+  if (createFile == nullptr || name.empty() || name.size() > 32767) return nullptr;
+  UNICODE_STRING counted;
+  counted.Buffer = const_cast<PWSTR>(name.c_str());
+  counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  counted.MaximumLength = counted.Length;
+  SECURITY_QUALITY_OF_SERVICE quality = {};
+  quality.Length = sizeof quality;
+  quality.ImpersonationLevel = SecurityIdentification;
+  quality.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+  quality.EffectiveOnly = FALSE;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, descriptor);
+  attributes.SecurityQualityOfService = &quality;
+  IO_STATUS_BLOCK io = {};
+  HANDLE file = nullptr;
+  const NTSTATUS status = createFile(
+      &file, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
+      &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+      FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint, nullptr, 0);
+  if (status < 0) return nullptr;
+  *created = io.Information == kFileCreated;
+  return file;
 }
 
 }  // namespace
 
-const NewObjectOwnerQuery& SystemNewObjectOwnerQuery() {
-  static const NewObjectOwnerQuery query = {ReadTokenOwner};
-  return query;
+const ExistingLogCheck& SystemExistingLogCheck() {
+  static const ExistingLogCheck check = {CarriesPrivateDescriptor};
+  return check;
 }
 
-bool RunLog::Open(const std::wstring& path, const NewObjectOwnerQuery& owner) {
+void StepReport::Fail(const std::wstring& step, const std::wstring& path, DWORD error) {
+  failed_ = true;
+  step_ = step;
+  path_ = path;
+  error_ = error;
+  lines_.push_back(step + (path.empty() ? L"" : L" " + path) + L" failed: " + DescribeError(error));
+}
+
+bool RunLog::Open(const std::wstring& path, const ExistingLogCheck& existing) {
   file_.Reset();
   path_.clear();
   const std::wstring full = FullPath(path);
@@ -176,21 +209,16 @@ bool RunLog::Open(const std::wstring& path, const NewObjectOwnerQuery& owner) {
 
   PrivateFolderSecurity security;
   if (security.Attributes() == nullptr) return false;
-  // Append-only access: every write lands at the end of the file, whatever
-  // another run appended meanwhile. The name is opened as itself, and a pipe
-  // server put there could not act in the package's name.
-  file_.Reset(CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, security.Attributes(), OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                          nullptr));
-  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  if (IsOn() && (!IsOneNamedDiskFile(file_.Get()) ||
-                 (existed && !HasTrustedOwner(file_.Get(), owner)))) {
-    file_.Reset();
+  bool created = false;
+  ScopedHandle opened(OpenLogBelow(held.back().Get(), full.substr(full.rfind(L'\\') + 1),
+                                   security.Attributes()->lpSecurityDescriptor, &created));
+  if (!opened.IsValid() || !IsOneNamedDiskFile(opened.Get()) ||
+      (!created && !existing.isPackagesOwn(opened.Get()))) {
+    return false;
   }
-  if (IsOn()) path_ = full;
-  return IsOn();
+  file_.Reset(opened.Release());
+  path_ = full;
+  return true;
 }
 
 void RunLog::Write(const std::wstring& text) const {
@@ -214,6 +242,10 @@ const RunLog& OffRunLog() {
 void RunLog::Failure(const std::wstring& what, DWORD error) const {
   if (!IsOn()) return;
   Write(what + L" failed: " + DescribeError(error));
+}
+
+void RunLog::Write(const StepReport& report) const {
+  for (const std::wstring& line : report.Lines()) Write(line);
 }
 
 }  // namespace qnvpd

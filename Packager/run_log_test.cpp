@@ -35,20 +35,10 @@ TEST(RunLogLine, StampPidAndOneLineOfUtf8) {
   EXPECT_EQ(DescribeError(0x2FFFFFFF), L"error 805306367");
 }
 
-// Wine gives every new file its one user as owner, where Windows gives the
-// token's owner (Administrators for an elevated administrator): that user
-// stands in for it here, so that the package's own earlier log is trusted.
-bool WineFileOwner(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = 0;
-  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-                    CopySid(sizeof sid, sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-  CloseHandle(token);
-  return read;
-}
-constexpr NewObjectOwnerQuery kWineFileOwner = {WineFileOwner};
+// Wine stores no descriptors: these stand in for a log that carries the
+// package's private descriptor, and for one that does not.
+constexpr ExistingLogCheck kPackagesOwnLog = {[](HANDLE) { return true; }};
+constexpr ExistingLogCheck kSomeoneElsesLog = {[](HANDLE) { return false; }};
 
 TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   ScratchFolder scratch;
@@ -56,8 +46,8 @@ TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   {
     RunLog first;
     RunLog second;
-    ASSERT_TRUE(first.Open(path, kWineFileOwner));
-    ASSERT_TRUE(second.Open(path, kWineFileOwner));  // a second run at the same time
+    ASSERT_TRUE(first.Open(path, kPackagesOwnLog));
+    ASSERT_TRUE(second.Open(path, kPackagesOwnLog));  // a second run at the same time
     EXPECT_EQ(path, first.Path());
     first.Write(L"one");
     second.Write(L"two");
@@ -65,7 +55,7 @@ TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   }
   {
     RunLog later;  // the next run appends
-    ASSERT_TRUE(later.Open(path, kWineFileOwner));
+    ASSERT_TRUE(later.Open(path, kPackagesOwnLog));
     later.Write(L"three");
   }
 
@@ -81,19 +71,22 @@ TEST(RunLogFile, TwoLogsAppendWholeLinesAndAMissingFolderStaysOff) {
   WriteFileBytes(other, "theirs");
   ASSERT_TRUE(CreateHardLinkW((scratch.Path() + L"\\linked.log").c_str(), other.c_str(), nullptr));
   RunLog linked;
-  EXPECT_FALSE(linked.Open(scratch.Path() + L"\\linked.log", kWineFileOwner));
+  EXPECT_FALSE(linked.Open(scratch.Path() + L"\\linked.log", kPackagesOwnLog));
   linked.Write(L"nothing");
   EXPECT_EQ("theirs", ReadFileBytes(other));
 
-  // A file of the user's own, when the token gives new objects another owner:
-  // on Windows the user's unelevated programs could have made it.
-  const std::wstring usersOwn = scratch.Path() + L"\\users.log";
-  WriteFileBytes(usersOwn, "theirs");
-  RunLog users;
-  EXPECT_FALSE(users.Open(usersOwn));
-  users.Write(L"nothing");
-  EXPECT_EQ("theirs", ReadFileBytes(usersOwn));
-  EXPECT_EQ(L"", users.Path());
+  // Any existing file without the package's own descriptor: someone else's,
+  // or a script an administrator owns, which must not grow command-line text.
+  const std::wstring script = scratch.Path() + L"\\deploy.cmd";
+  WriteFileBytes(script, "@echo off\r\n");
+  RunLog appended;
+  EXPECT_FALSE(appended.Open(script, kSomeoneElsesLog));
+  appended.Write(L"nothing");
+  EXPECT_EQ("@echo off\r\n", ReadFileBytes(script));
+  EXPECT_EQ(L"", appended.Path());
+  RunLog systems;  // the system's own check: Wine stores no descriptor, so it is no log of ours
+  EXPECT_FALSE(systems.Open(script));
+  EXPECT_EQ("@echo off\r\n", ReadFileBytes(script));
 
   RunLog off;
   EXPECT_FALSE(off.Open(scratch.Path() + L"\\missing\\run.log"));
@@ -112,10 +105,16 @@ TEST_F(RunLogPolicy, TextExpandedTextOrNothing) {
   PutWide(key, L"LogFile", REG_SZ, L"C:\\logs\\%USERNAME%.log");
   EXPECT_EQ(ReadLogPolicy(0), L"C:\\logs\\%USERNAME%.log");
 
-  wchar_t temp[MAX_PATH] = {};
-  ASSERT_NE(0u, GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH));
-  PutWide(key, L"LogFile", REG_EXPAND_SZ, std::wstring(L"%TEMP%\\qnvpd.log") + L'\0');
-  EXPECT_EQ(ReadLogPolicy(0), std::wstring(temp) + L"\\qnvpd.log");
+  // Expanded from the system's own values, never from this process's
+  // environment, which an unelevated user can set before the elevation.
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
+  qnvpd_test::ScopedEnvironment steered(L"SystemRoot", L"C:\\Users\\Public");
+  PutWide(key, L"LogFile", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\Logs\\qnvpd.log") + L'\0');
+  EXPECT_EQ(ReadLogPolicy(0), std::wstring(windows) + L"\\Logs\\qnvpd.log");
+  qnvpd_test::ScopedEnvironment own(L"QNVPD_TEST_LOGS", L"C:\\Users\\Public");
+  PutWide(key, L"LogFile", REG_EXPAND_SZ, std::wstring(L"%QNVPD_TEST_LOGS%\\qnvpd.log") + L'\0');
+  EXPECT_EQ(ReadLogPolicy(0), L"") << "a variable only the process has";
 
   Put(key, {Raw("LogFile", REG_DWORD, std::string("\1\0\0\0", 4))});
   EXPECT_EQ(ReadLogPolicy(0), L"");

@@ -66,10 +66,7 @@ class RunLogE2eTest : public testing::Test {
     report_ = own_ + L"\\report.txt";
     log_ = own_ + L"\\logs\\setup.log";
     CreateDirectoryW((own_ + L"\\logs").c_str(), nullptr);
-    // The variable is the package's own, so the value must be expanded.
-    const std::wstring policy = L"%QNVPD_TEST_LOGS%\\setup.log";
-    SetLogPolicy(&policy);
-    env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
+    SetLogPolicy(&log_);
     env_[L"QNVPD_STANDIN_REPORT"] = report_;
   }
   void TearDown() override { SetLogPolicy(nullptr); }
@@ -143,16 +140,23 @@ TEST_F(RunLogE2eTest, RemovalRunIsRecorded) {
   EXPECT_NE(std::string::npos, lines.back().find("exit code 0"));
 }
 
+// A policy naming a missing folder, or a variable only the process has (an
+// unelevated user can set it before the elevation: the policy is expanded
+// from the system's own values), or no policy at all: no log, same run.
 TEST_F(RunLogE2eTest, LogThatCannotBeWrittenOrIsNotAskedForChangesNothing) {
   env_[L"QNVPD_STANDIN_POST"] = L"7";
-  env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\no such folder";
+  const std::wstring missing = own_ + L"\\no such folder\\setup.log";
+  SetLogPolicy(&missing);
   EXPECT_EQ(7u, Run(L"-u1").exitCode);
   EXPECT_EQ(1u, ReportValues(ReadReport(report_), "setup").size()) << "the installer ran once";
   EXPECT_FALSE(FolderExists(own_ + L"\\no such folder"));
   EXPECT_FALSE(FolderExists(root_));
 
-  SetLogPolicy(nullptr);
+  const std::wstring steered = L"%QNVPD_TEST_LOGS%\\setup.log";
+  SetLogPolicy(&steered);
   env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
+  EXPECT_EQ(7u, Run(L"-u1").exitCode);
+  SetLogPolicy(nullptr);
   EXPECT_EQ(7u, Run(L"-u1").exitCode);
   EXPECT_FALSE(FileExists(log_));
 }
@@ -188,8 +192,20 @@ TEST_F(RunLogE2eTest, LogSwitchNamesTheLogAndNothingElse) {
   EXPECT_EQ(42u, Run(L"-u1 -LOG:" + own_ + L"\\missing\\qn.log").exitCode);
   EXPECT_FALSE(FolderExists(own_ + L"\\missing"));
 
+  // Variables in the value are the caller's, expanded by the package where no
+  // shell did it (a deployment tool's argument field); the installer gets the
+  // command line as it was given.
+  env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\logs";
+  EXPECT_EQ(42u, Run(L"-s1 -LOG:%QNVPD_TEST_LOGS%\\qn-env.log").exitCode);
+  lines = Lines(own_ + L"\\logs\\qn-env.log");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::string::npos, lines[0].find("run log: " + Narrow(own_) + "\\logs\\qn-env.log"));
+  const std::string received = ReportValues(ReadReport(report_), "setup.commandline").back();
+  const std::string tail = ":1024 -s1 -LOG:%QNVPD_TEST_LOGS%\\qn-env.log\"";
+  EXPECT_EQ(received.size() - tail.size(), received.rfind(tail)) << received;
+
   const auto report = ReadReport(report_);
-  EXPECT_EQ(3u, ReportValues(report, "setup").size()) << "three install runs";
+  EXPECT_EQ(4u, ReportValues(report, "setup").size()) << "four install runs";
   EXPECT_TRUE(ReportValues(report, "kpesetup").empty()) << "no removal run";
   EXPECT_FALSE(FileExists(log_)) << "the policy's log is not written while -LOG: is given";
 }
@@ -205,7 +221,8 @@ TEST_F(RunLogE2eTest, LogThroughAFolderLinkOrToAPipeStaysOff) {
     LinuxFolderLink link(target, own_ + L"\\link");
     ASSERT_TRUE(link.Made());
     ASSERT_NE(0u, GetFileAttributesW((own_ + L"\\link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-    env_[L"QNVPD_TEST_LOGS"] = own_ + L"\\link";
+    const std::wstring throughLink = own_ + L"\\link\\setup.log";
+    SetLogPolicy(&throughLink);
     EXPECT_EQ(7u, Run(L"-u1").exitCode);
   }
   EXPECT_EQ(0u, CountEntries(target)) << "nothing behind the link";
