@@ -14,15 +14,31 @@
 
 namespace qnvpd {
 
+namespace {
+
+// Removes the working folder and logs how that went.
+void RemoveWorkingFolder(WorkingFolder* working, const RunLog& log) {
+  StepReport removal;
+  working->Remove(&removal);
+  log.Write(removal);
+}
+
+}  // namespace
+
 int RunInstall(const RunContext& context) {
   const RunLog& log = context.Log();
-  WorkingFolder working(log);
-  if (!working.Create(context.language)) {
-    return kResultInstallFailed;  // no folder of our own to write into
-  }
+  WorkingFolder working;
+  StepReport created;
+  const bool haveFolder = working.Create(context.language, &created);
+  log.Write(created);
+  if (!haveFolder) return kResultInstallFailed;  // no folder of our own to write into
   MarkPhase("root");
   std::wstring setupPath;
-  switch (ExtractInstallPayload(working, context.language, &setupPath, log)) {
+  StepReport written;
+  const InstallExtraction extraction =
+      ExtractInstallPayload(working, context.language, &setupPath, &written);
+  log.Write(written);
+  switch (extraction) {
     case InstallExtraction::Ready:
       break;
     case InstallExtraction::SetupMissing:
@@ -31,7 +47,7 @@ int RunInstall(const RunContext& context) {
     case InstallExtraction::PathTooLong:
     case InstallExtraction::WriteFailed:
       // Most likely a full disk: give the space back.
-      working.Remove();
+      RemoveWorkingFolder(&working, log);
       return kResultInstallFailed;
   }
   MarkPhase("payload");
@@ -39,13 +55,13 @@ int RunInstall(const RunContext& context) {
   // Its name is as long as setup.exe's, whose path fitted.
   BoundedText<kPathCapacity> portsPath;
   if (!working.Join(kPortsFileName, &portsPath)) {
-    working.Remove();
+    RemoveWorkingFolder(&working, log);
     return kResultInstallFailed;
   }
   const PortsFileOutcome ports = WritePortsFile(portsPath.str());
   if (!ports.written) {
     log.Failure(ports.failedStep, ports.error);
-    working.Remove();
+    RemoveWorkingFolder(&working, log);
     return kResultInstallFailed;
   }
   log.Write(L"PORTS.dat written: [PORTS] " + std::to_wstring(ports.usbLines) + L" lines, [QNVPD] " +
@@ -55,7 +71,7 @@ int RunInstall(const RunContext& context) {
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, link.Token(), context.commandLine);
   const ChildOutcome outcome = LaunchAndWait(setupPath, arguments, link, log);
-  working.Remove();
+  RemoveWorkingFolder(&working, log);
   MarkPhase("cleanup");
   if (ChildRunFailed(outcome)) {
     log.Write(L"the installation failed: the installer " + ChildFailureReason(outcome));

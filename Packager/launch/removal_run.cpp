@@ -61,13 +61,23 @@ void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
   log.Write(L"the removal library's entry returned " + std::to_wstring(returned));
 }
 
+// Removes the working folder and logs how that went.
+void RemoveWorkingFolder(WorkingFolder* working, const RunLog& log) {
+  StepReport removal;
+  working->Remove(&removal);
+  log.Write(removal);
+}
+
 }  // namespace
 
 int RunRemoval(const RunContext& context) {
   const RunLog& log = context.Log();
   int result = kResultOk;
-  WorkingFolder working(log);
-  if (!working.Create(context.language)) {
+  WorkingFolder working;
+  StepReport created;
+  const bool haveFolder = working.Create(context.language, &created);
+  log.Write(created);
+  if (!haveFolder) {
     // No folder of our own to write the kit into: nothing is loaded or started.
     TidyMakerFolders(log);
     return kResultInstallFailed;
@@ -81,12 +91,16 @@ int RunRemoval(const RunContext& context) {
   const bool pathsFit =
       working.Join(LoadProgramString(kRemovalLibraryNameId, context.language), &library) &&
       working.Join(LoadProgramString(setupNameId, context.language), &setup);
+  StepReport written;
   if (!pathsFit) {
-    log.Write(L"the working folder's path is too long for the removal kit (" +
-              std::to_wstring(kPathCapacity) + L" characters); nothing written");
+    written.Fail(L"composing the removal kit's paths (at most " + std::to_wstring(kPathCapacity) +
+                     L" characters) below",
+                 working.Path(), ERROR_FILENAME_EXCED_RANGE);
   }
-  if (!pathsFit || !ExtractRemovalKit(working, context.language, log)) {
-    working.Remove();
+  const bool kitWritten = pathsFit && ExtractRemovalKit(working, context.language, &written);
+  log.Write(written);
+  if (!kitWritten) {
+    RemoveWorkingFolder(&working, log);
     TidyMakerFolders(log);
     return kResultInstallFailed;
   }
@@ -109,7 +123,7 @@ int RunRemoval(const RunContext& context) {
       log.Write(L"the removal failed: its setup " + ChildFailureReason(outcome));
       result = kResultInstallFailed;
     }
-    working.Remove();
+    RemoveWorkingFolder(&working, log);
   }
 
   TidyMakerFolders(log);

@@ -2,8 +2,6 @@
 
 #include <cwchar>
 
-#include "bounded_text.h"
-#include "folder_text.h"
 #include "held_folder.h"
 #include "scoped.h"
 #include "system_export.h"
@@ -11,37 +9,6 @@
 namespace qnvpd {
 
 namespace {
-
-HANDLE SystemFindFirst(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
-  return FindFirstFileW(pattern, data);
-}
-BOOL SystemFindNext(HANDLE find, WIN32_FIND_DATAW* data) { return FindNextFileW(find, data); }
-BOOL SystemFindClose(HANDLE find) { return FindClose(find); }
-
-// Owns one open listing and closes it through the listing it came from.
-class ListingSearch {
- public:
-  ListingSearch(const DirectoryListing& listing, const wchar_t* pattern, WIN32_FIND_DATAW* data)
-      : listing_(listing), find_(listing.findFirst(pattern, data)) {}
-  ~ListingSearch() {
-    if (IsOpen()) listing_.findClose(find_);
-  }
-  ListingSearch(const ListingSearch&) = delete;
-  ListingSearch& operator=(const ListingSearch&) = delete;
-
-  bool IsOpen() const { return find_ != INVALID_HANDLE_VALUE && find_ != nullptr; }
-  bool Next(WIN32_FIND_DATAW* data) { return listing_.findNext(find_, data) != FALSE; }
-
- private:
-  const DirectoryListing& listing_;
-  HANDLE find_;
-};
-
-// Only the listing's own entries for the folder and its parent; a name that
-// merely begins with a dot is an entry like any other.
-bool IsPassedOver(const WIN32_FIND_DATAW& entry) {
-  return std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0;
-}
 
 // Clears read-only, hidden and system on what the handle names (it needs
 // FILE_WRITE_ATTRIBUTES).
@@ -55,120 +22,58 @@ void ClearAttributes(HANDLE opened) {
   setInformation(opened, FileBasicInfo, &info, sizeof info);
 }
 
-// Clears the attributes of the link itself: opened as a reparse point, so the
-// attributes of whatever it points to stay as they are.
-void ClearLinkAttributes(const std::wstring& path) {
-  ScopedFile link(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr));
-  if (link.IsValid()) ClearAttributes(link.Get());
+void Leave(std::vector<LeftEntry>* left, const std::wstring& path, DWORD error) {
+  left->push_back({path, error});
 }
 
-// Deletes a file or an empty folder by its path. Read-only is the only
-// attribute that stops a deletion, and clearing attributes is a write to the
-// disk per entry, so they are cleared only after a refused first try.
-bool DeleteClearingAttributes(const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR)) {
-  if (remove(path.c_str())) return true;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return remove(path.c_str()) != FALSE;
+// Deletes what `opened` names, or notes it as left.
+void DeleteOrLeave(HANDLE opened, const std::wstring& path, std::vector<LeftEntry>* left) {
+  if (!DeleteThroughHandle(opened)) Leave(left, path, GetLastError());
 }
 
-// `name` below the folder, or false with ERROR_FILENAME_EXCED_RANGE.
-bool JoinEntry(const std::wstring& folder, const std::wstring& name,
-               BoundedText<kTreePathCapacity>* path) {
-  if (JoinBelow(folder, name, path)) return true;
-  SetLastError(ERROR_FILENAME_EXCED_RANGE);
-  return false;
-}
-
-// Removes one listed entry of the folder; true when it is gone.
-bool RemoveEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry,
-                 const DirectoryListing& listing) {
-  const DWORD attributes = entry.dwFileAttributes;
-  const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  // A folder that is entered is named as a folder text; a link or a file as itself.
-  const std::wstring name = std::wstring(entry.cFileName) + (isFolder && !isLink ? L"\\" : L"");
-  BoundedText<kTreePathCapacity> path;
-  if (!JoinEntry(folder, name, &path)) return false;
-  if (isLink) {
-    // A link goes as itself; entering it would delete what it points to.
-    ClearLinkAttributes(path.str());
-    if (isFolder) return RemoveDirectoryW(path.c_str()) != FALSE;
-    return DeleteFileW(path.c_str()) != FALSE;
+// Removes one listed entry of the folder `parent` names.
+void RemoveEntry(HANDLE parent, const std::wstring& parentText, const FolderEntry& entry,
+                 FolderListing listing, std::vector<LeftEntry>* left) {
+  const bool isLink = (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const std::wstring path = parentText + entry.name;
+  if (isFolder && !isLink) {
+    // Listed through a handle that asks for no delete access, so that a folder
+    // someone holds (a program's current folder) still has its entries removed.
+    ScopedHandle folder(OpenEntryBelow(parent, entry.name,
+                                       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll, true));
+    if (!folder.IsValid()) return Leave(left, path, GetLastError());
+    BY_HANDLE_FILE_INFORMATION info = {};
+    // Entered only when the handle, too, shows a folder and no link: one put
+    // there since the listing is deleted as itself below.
+    if (GetFileInformationByHandle(folder.Get(), &info) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      if (!RemoveBelow(folder.Get(), path + L'\\', left, listing)) {
+        return Leave(left, path, ERROR_DIR_NOT_EMPTY);
+      }
+      ScopedHandle deleter(ReopenThroughHandle(folder.Get(), kDeleteAccess));
+      if (!deleter.IsValid()) return Leave(left, path, GetLastError());
+      return DeleteOrLeave(deleter.Get(), path, left);
+    }
   }
-  if (isFolder) return RemoveTree(path.str(), listing) == 1;
-  return DeleteClearingAttributes(path.str(), DeleteFileW);
-}
-
-int RemoveFolderItself(const std::wstring& folder) {
-  return DeleteClearingAttributes(folder, RemoveDirectoryW) ? 1 : 0;
+  // A file, or a link as itself: deleting it never touches what it points to.
+  ScopedHandle opened(OpenEntryBelow(parent, entry.name, kDeleteAccess, kShareAll, false));
+  if (!opened.IsValid()) return Leave(left, path, GetLastError());
+  DeleteOrLeave(opened.Get(), path, left);
 }
 
 }  // namespace
 
-const DirectoryListing& SystemDirectoryListing() {
-  static const DirectoryListing listing = {SystemFindFirst, SystemFindNext, SystemFindClose};
-  return listing;
-}
-
-bool RemoveEntriesBelow(const std::wstring& folder, const DirectoryListing& listing) {
-  BoundedText<kTreePathCapacity> pattern;
-  if (!JoinEntry(folder, L"*.*", &pattern)) return false;
-  WIN32_FIND_DATAW entry = {};
-  ListingSearch search(listing, pattern.c_str(), &entry);
-  if (!search.IsOpen()) return true;
-  do {
-    if (IsPassedOver(entry)) continue;
-    if (!RemoveEntry(folder, entry, listing)) {
-      // What is left, and every folder above it, stays for the next run.
-      return false;
-    }
-  } while (search.Next(&entry));
-  return true;
-}
-
-int RemoveTree(const std::wstring& folder, const DirectoryListing& listing) {
-  if (!RemoveEntriesBelow(folder, listing)) return 0;
-  return RemoveFolderItself(folder);
-}
-
-FinalPathQuery SystemFinalPathQuery() {
-  return Kernel32Export<FinalPathQuery>("GetFinalPathNameByHandleW");
-}
-
-std::wstring ComparablePath(const std::wstring& path) {
-  std::wstring rest = path;
-  if (rest.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-    rest = L"\\\\" + rest.substr(8);
-  } else if (rest.compare(0, 4, L"\\\\?\\") == 0) {
-    rest = rest.substr(4);
+bool RemoveBelow(HANDLE folder, const std::wstring& folderText, std::vector<LeftEntry>* left,
+                 FolderListing listing) {
+  std::vector<FolderEntry> entries;
+  if (!listing(folder, &entries)) {
+    Leave(left, folderText, GetLastError());
+    return false;
   }
-  // A share's path begins with its two backslashes; elsewhere a run is one.
-  const size_t kept = rest.compare(0, 2, L"\\\\") == 0 ? 2 : 0;
-  std::wstring comparable = rest.substr(0, kept);
-  for (size_t i = kept; i < rest.size(); ++i) {
-    if (rest[i] == L'\\' && !comparable.empty() && comparable.back() == L'\\') continue;
-    comparable += rest[i];
-  }
-  while (comparable.size() > kept && comparable.back() == L'\\') comparable.pop_back();
-  return comparable;
-}
-
-bool IsHeldAt(HANDLE held, const std::wstring& path, FinalPathQuery query) {
-  if (query == nullptr) return false;
-  // Room for a path of 260 characters with the longest prefix ("\\?\UNC\").
-  constexpr DWORD kCapacity = 2 * kPathCapacity;
-  wchar_t finalPath[kCapacity] = {};
-  const DWORD length =
-      query(held, finalPath, kCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= kCapacity) return false;
-  // The file system's names compare without case; the final path has the
-  // names as stored, the setting as someone typed it. Letters outside ASCII
-  // that differ only in case do not match: the folder then stays.
-  return _wcsicmp(ComparablePath(finalPath).c_str(), ComparablePath(path).c_str()) == 0;
+  const size_t leftBefore = left->size();
+  for (const FolderEntry& entry : entries) RemoveEntry(folder, folderText, entry, listing, left);
+  return left->size() == leftBefore;
 }
 
 HandleInformationQuery SystemHandleInformationQuery() {

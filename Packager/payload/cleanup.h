@@ -4,45 +4,32 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "held_folder.h"
 
 namespace qnvpd {
 
-// The directory listing the tree removals walk; a seam so tests can present entries
-// (such as links) that the file system under test cannot create.
-struct DirectoryListing {
-  HANDLE (*findFirst)(const wchar_t* pattern, WIN32_FIND_DATAW* data);
-  BOOL (*findNext)(HANDLE find, WIN32_FIND_DATAW* data);
-  BOOL (*findClose)(HANDLE find);
+// What a listing of a folder gives; a seam so tests can present entries (such
+// as links) that the file system under test cannot create.
+using FolderListing = bool (*)(HANDLE folder, std::vector<FolderEntry>* entries);
+
+// An entry a removal could not delete, and the system's error.
+struct LeftEntry {
+  std::wstring path;
+  DWORD error;
 };
-const DirectoryListing& SystemDirectoryListing();
 
-// Deletes everything below the folder (a folder text, ending in one backslash:
-// the working folder's, or one of its subfolders'), depth first, leaving the
-// folder itself. Links (reparse points) are removed as themselves, never
-// entered. Stops at the first entry it cannot delete, or whose path would not
-// fit kTreePathCapacity (ERROR_FILENAME_EXCED_RANGE). True when nothing is left
-// below it.
-bool RemoveEntriesBelow(const std::wstring& folder,
-                        const DirectoryListing& listing = SystemDirectoryListing());
-
-// Deletes the folder and everything below it, as RemoveEntriesBelow, then the
-// folder itself. 1 when the folder itself was removed, else 0.
-int RemoveTree(const std::wstring& folder,
-               const DirectoryListing& listing = SystemDirectoryListing());
-
-// GetFinalPathNameByHandleW, looked up at run time: Windows XP lacks it.
-using FinalPathQuery = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-FinalPathQuery SystemFinalPathQuery();  // nullptr where the system lacks it
-
-// A path in the form it is compared in: without the "\\?\" prefix (and
-// "\\?\UNC\" as "\\"), each run of backslashes as one, no trailing backslash.
-std::wstring ComparablePath(const std::wstring& path);
-
-// True when the system's final path of the held folder is `path` itself (case
-// aside), that is when no link anywhere along `path` led somewhere else. False
-// when that cannot be told: no query, or the query fails.
-bool IsHeldAt(HANDLE held, const std::wstring& path,
-              FinalPathQuery query = SystemFinalPathQuery());
+// Deletes everything below the folder `folder` names (a handle with
+// FILE_LIST_DIRECTORY), depth first, each entry reached through the handle of
+// the folder that lists it, never looked up by path: nothing it deletes can be
+// somewhere else than where it was listed. Links (reparse points) are deleted
+// as themselves, never entered. Goes on past what it cannot delete (a file
+// another program holds, say) and adds that, and each folder it keeps, to
+// *left, deepest first, named below `folderText` (the folder's text, ending in
+// one backslash). True when nothing is left below the folder.
+bool RemoveBelow(HANDLE folder, const std::wstring& folderText, std::vector<LeftEntry>* left,
+                 FolderListing listing = ListFolder);
 
 // What RemoveFolderIfEmpty found; `error` is the system's error for kFailed.
 struct FolderRemoval {

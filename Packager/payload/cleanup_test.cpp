@@ -21,57 +21,51 @@ using qnvpd_test::FolderExists;
 using qnvpd_test::ScratchFolder;
 using qnvpd_test::WriteFileBytes;
 
-// A tree like the extracted payload, handed over with its trailing backslash.
-TEST(RemoveTreeTest, RemovesANestedTreeWithReadOnlyAndHiddenFiles) {
+// Everything below a held folder, through handles; returns what was left.
+std::vector<LeftEntry> RemoveAllBelow(const std::wstring& root,
+                                      FolderListing listing = ListFolder) {
+  ScopedFile held(OpenHeldFolder(root));
+  EXPECT_TRUE(held.IsValid()) << qnvpd_test::Narrow(root);
+  std::vector<LeftEntry> left;
+  const bool emptied = RemoveBelow(held.Get(), root + L"\\", &left, listing);
+  EXPECT_EQ(emptied, left.empty());
+  return left;
+}
+
+// A tree like the extracted payload, with read-only, hidden and dot-named
+// entries (anyone may plant those in a shared temporary folder): all of it
+// goes, the folder itself stays.
+TEST(RemoveBelowTest, RemovesANestedTreeWithAnyAttributesAndNames) {
   ScratchFolder scratch;
   const std::wstring root = scratch / L"root";
   CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"\\qnusb").c_str(), nullptr);
-  CreateDirectoryW((root + L"\\qnusb\\QNUSB64").c_str(), nullptr);
-  CreateDirectoryW((root + L"\\empty").c_str(), nullptr);
-  WriteFileBytes(root + L"\\setup.exe", "x");
-  WriteFileBytes(root + L"\\qnusb\\QNUSB64\\dpinst.xml", "x");
-  WriteFileBytes(root + L"\\qnusb\\readonly.txt", "x");
+  for (const wchar_t* folder : {L"qnusb", L"qnusb\\QNUSB64", L"empty", L"sub", L"sub\\.keep"}) {
+    CreateDirectoryW((root + L"\\" + folder).c_str(), nullptr);
+  }
+  for (const wchar_t* file : {L"setup.exe", L"qnusb\\QNUSB64\\dpinst.xml", L"qnusb\\readonly.txt",
+                              L"hidden.sys", L"sub\\.keep\\inside.txt", L".profile", L"..dll"}) {
+    WriteFileBytes(root + L"\\" + file, "x");
+  }
   SetFileAttributesW((root + L"\\qnusb\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  WriteFileBytes(root + L"\\hidden.sys", "x");
   SetFileAttributesW((root + L"\\hidden.sys").c_str(),
                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
 
-  EXPECT_EQ(RemoveTree(root + L"\\"), 1);
-  EXPECT_FALSE(Exists(root));
-  EXPECT_TRUE(FolderExists(scratch.Path()));
+  EXPECT_TRUE(RemoveAllBelow(root).empty());
+  EXPECT_TRUE(qnvpd_test::EntryNames(root).empty());
+  EXPECT_TRUE(FolderExists(root));
 }
 
-TEST(RemoveTreeTest, MissingFolderGivesZero) {
-  ScratchFolder scratch;
-  EXPECT_EQ(RemoveTree(scratch / L"not-there\\"), 0);
-  EXPECT_TRUE(FolderExists(scratch.Path()));
-}
-
-// Anyone may plant a dot-named entry in a shared temporary folder; skipping it
-// would leave the tree in place for good.
-TEST(RemoveTreeTest, DotNamedEntriesAreRemovedLikeAnyOther) {
-  ScratchFolder scratch;
-  const std::wstring root = scratch / L"root";
-  CreateDirectoryW(root.c_str(), nullptr);
-  CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
-  CreateDirectoryW((root + L"\\sub\\.keep").c_str(), nullptr);
-  WriteFileBytes(root + L"\\sub\\.keep\\inside.txt", "x");
-  WriteFileBytes(root + L"\\.profile", "x");
-  WriteFileBytes(root + L"\\..dll", "x");
-
-  EXPECT_EQ(RemoveTree(root + L"\\"), 1);
-  EXPECT_FALSE(Exists(root));
-  EXPECT_TRUE(FolderExists(scratch.Path()));
-}
-
-TEST(RemoveTreeTest, FileHeldOpenByAnotherProcessStopsTheRemoval) {
+// A file another program holds: everything else goes, and what is left is
+// named, deepest first; once released, the same call finishes the job.
+TEST(RemoveBelowTest, FileHeldByAnotherProgramIsLeftAndEverythingElseGoes) {
   const std::wstring helpers = qnvpd_test::EnvironmentValue(L"QNVPD_HELPERS");
   if (helpers.empty()) GTEST_SKIP() << "QNVPD_HELPERS is not set";
   ScratchFolder scratch;
   const std::wstring root = scratch / L"root";
   CreateDirectoryW(root.c_str(), nullptr);
   CreateDirectoryW((root + L"\\sub").c_str(), nullptr);
+  WriteFileBytes(root + L"\\sub\\a.txt", "x");
+  WriteFileBytes(root + L"\\z.txt", "x");
   const std::wstring held = root + L"\\sub\\held.dat";
   const std::wstring ready = scratch / L"ready";
   const std::wstring release = scratch / L"release";
@@ -88,62 +82,49 @@ TEST(RemoveTreeTest, FileHeldOpenByAnotherProcessStopsTheRemoval) {
   for (int i = 0; i < 500 && !Exists(ready); ++i) Sleep(20);
   ASSERT_TRUE(Exists(ready)) << "the holder did not open the file";
 
-  EXPECT_EQ(RemoveTree(root + L"\\"), 0);
-  EXPECT_TRUE(Exists(held));
-  EXPECT_TRUE(FolderExists(root + L"\\sub"));
-  EXPECT_TRUE(FolderExists(root));
+  const std::vector<LeftEntry> left = RemoveAllBelow(root);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].path, held);
+  EXPECT_EQ(left[0].error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(left[1].path, root + L"\\sub");
+  EXPECT_EQ(qnvpd_test::EntryNames(root + L"\\sub"), std::vector<std::wstring>{L"held.dat"});
+  EXPECT_EQ(qnvpd_test::EntryNames(root), std::vector<std::wstring>{L"sub"});
 
   WriteFileBytes(release, "");
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-  DWORD exitCode = 99;
-  GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hProcess);
-  EXPECT_EQ(exitCode, 0u);
-
-  // Once released, the same call finishes what it left.
-  EXPECT_EQ(RemoveTree(root + L"\\"), 1);
-  EXPECT_FALSE(Exists(root));
+  EXPECT_TRUE(RemoveAllBelow(root).empty());
+  EXPECT_TRUE(qnvpd_test::EntryNames(root).empty());
 }
 
 // A listing that reports chosen entries as links (reparse points) and records
 // every folder it is asked to list; everything else comes from the file system.
 struct LinkingListing {
   static std::set<std::wstring> links;
-  static std::vector<std::wstring> patterns;
+  static std::vector<std::wstring> listed;
 
-  static void Mark(WIN32_FIND_DATAW* data) {
-    if (links.count(data->cFileName)) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  static bool List(HANDLE folder, std::vector<FolderEntry>* entries) {
+    listed.push_back(FinalPathOf(folder));
+    if (!ListFolder(folder, entries)) return false;
+    for (FolderEntry& entry : *entries) {
+      if (links.count(entry.name)) entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return true;
   }
-  static HANDLE First(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
-    patterns.push_back(pattern);
-    HANDLE find = FindFirstFileW(pattern, data);
-    if (find != INVALID_HANDLE_VALUE) Mark(data);
-    return find;
-  }
-  static BOOL Next(HANDLE find, WIN32_FIND_DATAW* data) {
-    if (!FindNextFileW(find, data)) return FALSE;
-    Mark(data);
-    return TRUE;
-  }
-  static BOOL Close(HANDLE find) { return FindClose(find); }
-  static const DirectoryListing& Get() {
-    static const DirectoryListing listing = {First, Next, Close};
-    return listing;
-  }
-  static bool WasListed(const std::wstring& folderText) {
-    return std::any_of(patterns.begin(), patterns.end(), [&](const std::wstring& pattern) {
-      return pattern.find(folderText) != std::wstring::npos;
+  static bool WasListed(const std::wstring& name) {
+    return std::any_of(listed.begin(), listed.end(), [&](const std::wstring& path) {
+      return path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0;
     });
   }
 };
 std::set<std::wstring> LinkingListing::links;
-std::vector<std::wstring> LinkingListing::patterns;
+std::vector<std::wstring> LinkingListing::listed;
 
-class RemoveTreeLinks : public ::testing::Test {
+class RemoveBelowLinks : public ::testing::Test {
  protected:
   void SetUp() override {
     LinkingListing::links = {L"folderlink", L"filelink"};
-    LinkingListing::patterns.clear();
+    LinkingListing::listed.clear();
     root_ = scratch_ / L"root";
     CreateDirectoryW(root_.c_str(), nullptr);
     CreateDirectoryW((root_ + L"\\folderlink").c_str(), nullptr);
@@ -155,23 +136,22 @@ class RemoveTreeLinks : public ::testing::Test {
   std::wstring root_;
 };
 
-// A folder link whose target has content: the content survives, and since the
-// link cannot be removed as an empty folder the removal stops there.
-TEST_F(RemoveTreeLinks, FolderLinkIsNeverEntered) {
+// A folder link is never entered: a link whose target has content keeps it
+// (it cannot be deleted as an empty folder), an empty one and a file link
+// (read-only here) go as themselves, and so does everything else.
+TEST_F(RemoveBelowLinks, LinksAreDeletedAsThemselvesNeverEntered) {
   WriteFileBytes(root_ + L"\\folderlink\\target.txt", "target");
-
-  EXPECT_EQ(RemoveTree(root_ + L"\\", LinkingListing::Get()), 0);
+  std::vector<LeftEntry> left = RemoveAllBelow(root_, LinkingListing::List);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].path, root_ + L"\\folderlink");
   EXPECT_FALSE(LinkingListing::WasListed(L"folderlink"));
   EXPECT_EQ(qnvpd_test::ReadFileBytes(root_ + L"\\folderlink\\target.txt"), "target");
-  EXPECT_TRUE(FolderExists(root_));
-}
+  EXPECT_EQ(qnvpd_test::EntryNames(root_), std::vector<std::wstring>{L"folderlink"});
 
-// Links go as themselves: a folder link with RemoveDirectoryW, a file link
-// (read-only here) with DeleteFileW; then the tree is gone.
-TEST_F(RemoveTreeLinks, LinksAreRemovedAsThemselves) {
-  EXPECT_EQ(RemoveTree(root_ + L"\\", LinkingListing::Get()), 1);
+  DeleteFileW((root_ + L"\\folderlink\\target.txt").c_str());
+  EXPECT_TRUE(RemoveAllBelow(root_, LinkingListing::List).empty());
   EXPECT_FALSE(LinkingListing::WasListed(L"folderlink"));
-  EXPECT_FALSE(Exists(root_));
+  EXPECT_TRUE(qnvpd_test::EntryNames(root_).empty());
 }
 
 TEST(RemoveFolderIfEmptyTest, EmptyFolderIsRemovedEvenWhenReadOnly) {

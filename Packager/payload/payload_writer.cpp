@@ -34,13 +34,13 @@ std::wstring TreeFolderName(PayloadFolder folder) {
 // Writes one row's file. True when it was written or is not carried by this
 // build (the presence checks judge that); false when the run must stop.
 bool WriteRow(const WorkingFolder& folder, const PayloadFileRow& row, LANGID userLanguage,
-              WriteTally* tally, const RunLog& log) {
+              WriteTally* tally, StepReport* report) {
   const std::wstring name =
       TreeFolderName(row.folder) + LoadProgramString(row.nameId, userLanguage);
   TreePath path;
   if (!folder.Join(name, &path)) {
-    log.Failure(L"composing the path of " + name + L" in the working folder",
-                ERROR_FILENAME_EXCED_RANGE);
+    report->Fail(L"composing the path of", name + L" below the working folder",
+                 ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
   const std::wstring file = path.str();
@@ -53,29 +53,26 @@ bool WriteRow(const WorkingFolder& folder, const PayloadFileRow& row, LANGID use
       tally->bytes += bytes;
       return true;
     case ExtractStep::Resource:
-      log.Write(L"not carried by this package: " + file);
+      report->Note(L"not carried by this package: " + file);
       return true;
     case ExtractStep::ListedButMissing:
-      log.Write(L"the package's CRC-32 table lists " + file +
-                L", but the package does not carry it (" + DescribeError(error) + L")");
+      report->Fail(L"reading the carried file the package's CRC-32 table lists:", file, error);
       return false;
     case ExtractStep::Checksum:
-      log.Failure(L"checking the carried file " + file + L" against the package's CRC-32 table",
-                  error);
+      report->Fail(L"checking the carried file", file, error);
       return false;
     case ExtractStep::Create:
-      log.Failure(L"creating " + file, error);
+      report->Fail(L"creating", file, error);
       return false;
     case ExtractStep::Write:
-      log.Failure(L"writing " + file, error);
+      report->Fail(L"writing", file, error);
       return false;
   }
   return false;
 }
 
-void LogTally(const wchar_t* what, const WriteTally& tally, const RunLog& log) {
-  if (!log.IsOn()) return;
-  log.Write(std::wstring(what) + L" written: " + std::to_wstring(tally.files) + L" files, " +
+void NoteTally(const wchar_t* what, const WriteTally& tally, StepReport* report) {
+  report->Note(std::wstring(what) + L" written: " + std::to_wstring(tally.files) + L" files, " +
             std::to_wstring(tally.bytes) + L" bytes, " +
             std::to_wstring(GetTickCount() - tally.startedAt) + L" ms");
 }
@@ -83,15 +80,16 @@ void LogTally(const wchar_t* what, const WriteTally& tally, const RunLog& log) {
 }  // namespace
 
 InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID userLanguage,
-                                        std::wstring* setupPath, const RunLog& log) {
+                                        std::wstring* setupPath, StepReport* report) {
   // Checked before anything is written: a working folder too long for the
   // setup path would only fill the disk with a tree nobody can start.
   const std::wstring setupName = LoadProgramString(kSetupNameId, userLanguage);
   // The launch works from this same text, in a buffer of the platform's path limit.
   BoundedText<kPathCapacity> setup;
   if (!folder.Join(setupName, &setup)) {
-    log.Write(L"the working folder's path is too long for " + setupName + L" (" +
-              std::to_wstring(kPathCapacity) + L" characters); nothing written");
+    report->Fail(L"composing the path of " + setupName + L" (at most " +
+                     std::to_wstring(kPathCapacity) + L" characters) below",
+                 folder.Path(), ERROR_FILENAME_EXCED_RANGE);
     return InstallExtraction::PathTooLong;
   }
 
@@ -109,24 +107,24 @@ InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID user
     // folder is unusable, and a damaged one (its bytes changed, or gone although
     // the table lists it) that the package cannot be trusted: either way
     // writing on is pointless.
-    if (!WriteRow(folder, row, userLanguage, &tally, log)) return InstallExtraction::WriteFailed;
+    if (!WriteRow(folder, row, userLanguage, &tally, report)) return InstallExtraction::WriteFailed;
   }
-  LogTally(L"payload", tally, log);
+  NoteTally(L"payload", tally, report);
 
   if (_waccess(setup.c_str(), 0) != 0) {
-    log.Write(setupName + L" is missing from the package; the working folder stays as written");
+    report->Note(setupName + L" is missing from the package; the working folder stays as written");
     return InstallExtraction::SetupMissing;
   }
   if (setupPath != nullptr) *setupPath = setup.str();
   return InstallExtraction::Ready;
 }
 
-bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage, const RunLog& log) {
+bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage, StepReport* report) {
   WriteTally tally;
   for (const PayloadFileRow& row : kRemovalKit) {
-    if (!WriteRow(folder, row, userLanguage, &tally, log)) return false;
+    if (!WriteRow(folder, row, userLanguage, &tally, report)) return false;
   }
-  LogTally(L"removal kit", tally, log);
+  NoteTally(L"removal kit", tally, report);
   return true;
 }
 

@@ -19,10 +19,10 @@ enum class InstallExtraction {
 
 // Creates the eleven folders and writes the 39 files of the install run into the
 // working folder, then checks for setup.exe. File names are read in the
-// string-table language of userLanguage. What was written, and what failed and
-// why, goes to `log`.
+// string-table language of userLanguage. What was written, and what failed
+// (step, path, error), goes to `report`.
 InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID userLanguage,
-                                        std::wstring* setupPath, const RunLog& log = OffRunLog());
+                                        std::wstring* setupPath, StepReport* report);
 
 // Writes the three files of the removal kit into the working folder. False when
 // a file could not be written in full or does not match the build's table (or
@@ -30,7 +30,6 @@ InstallExtraction ExtractInstallPayload(const WorkingFolder& folder, LANGID user
 // fit, or when the build's table lists a file the package no longer carries;
 // writing stops there. A resource the build left out is not a failure here: the
 // removal run's presence checks decide about it.
-bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage,
-                       const RunLog& log = OffRunLog());
+bool ExtractRemovalKit(const WorkingFolder& folder, LANGID userLanguage, StepReport* report);
 
 }  // namespace qnvpd

@@ -12,6 +12,12 @@ namespace {
 
 constexpr LANGID kEnglish = 1033;
 
+// Where a test does not read what a step reports.
+StepReport* Unlogged() {
+  static StepReport discarded;
+  return &discarded;
+}
+
 using qnvpd_test::CountEntries;
 using qnvpd_test::Exists;
 using qnvpd_test::FolderExists;
@@ -42,14 +48,14 @@ TEST(PayloadTables, FolderRowsFollowTheirEnumAndBuildTheTree) {
 // The writers with a working folder created under a scratch temporary folder.
 class PayloadWriter : public qnvpd_test::ScratchTempTest {
  protected:
-  PayloadWriter() { EXPECT_TRUE(working_.Create(kEnglish)); }
+  PayloadWriter() { EXPECT_TRUE(working_.Create(kEnglish, Unlogged())); }
   WorkingFolder working_;
 };
 
 TEST_F(PayloadWriter, WritesTheTreeAndFindsSetup) {
   const std::wstring folder = working_.Path();
   std::wstring setupPath;
-  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::Ready);
+  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath, Unlogged()), InstallExtraction::Ready);
   EXPECT_EQ(setupPath, folder + L"setup.exe");
 
   for (const PayloadFolderRow& row : kPayloadFolders) {
@@ -66,7 +72,7 @@ TEST_F(PayloadWriter, WritesTheTreeAndFindsSetup) {
 
   // A repeated run over the same tree overwrites and goes on.
   WriteFileBytes(setupPath, "older and longer content than the resource has");
-  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::Ready);
+  ASSERT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath, Unlogged()), InstallExtraction::Ready);
   EXPECT_EQ(ReadFileBytes(setupPath), ResourceBytes(104));
 }
 
@@ -77,7 +83,7 @@ TEST_F(PayloadWriter, FileThatCannotBeWrittenIsAFailure) {
   CreateDirectoryW((folder + L"qncomusb\\x86").c_str(), nullptr);
   CreateDirectoryW((folder + L"qncomusb\\x86\\KavCe.sys").c_str(), nullptr);
   std::wstring setupPath = L"unset";
-  EXPECT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath), InstallExtraction::WriteFailed);
+  EXPECT_EQ(ExtractInstallPayload(working_, kEnglish, &setupPath, Unlogged()), InstallExtraction::WriteFailed);
   EXPECT_EQ(setupPath, L"unset");
 }
 
@@ -91,14 +97,14 @@ TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
   {
     ScopedEnvironment tmp(L"TMP", base);
     WorkingFolder working;
-    ASSERT_TRUE(working.Create(kEnglish));
+    ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
     ASSERT_EQ(working.Path().size(), 251u);
     std::wstring setupPath = L"unset";
-    EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath),
+    EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath, Unlogged()),
               InstallExtraction::PathTooLong);
     EXPECT_EQ(setupPath, L"unset");
     EXPECT_EQ(CountEntries(working.Path()), 0u);
-    working.Remove();
+    working.Remove(Unlogged());
   }
 
   // One character shorter fits exactly.
@@ -106,17 +112,17 @@ TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
   ASSERT_TRUE(CreateDirectoryW(shorter.c_str(), nullptr));
   ScopedEnvironment tmp(L"TMP", shorter);
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
   std::wstring setupPath;
-  EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath), InstallExtraction::Ready);
+  EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath, Unlogged()), InstallExtraction::Ready);
   EXPECT_EQ(setupPath.size(), 259u);
-  working.Remove();
+  working.Remove(Unlogged());
 }
 
 TEST_F(PayloadWriter, WritesTheKitIntoTheWorkingFolder) {
   const std::wstring folder = working_.Path();
   // A resource left out of the build is for the presence checks to judge.
-  EXPECT_TRUE(ExtractRemovalKit(working_, kEnglish));
+  EXPECT_TRUE(ExtractRemovalKit(working_, kEnglish, Unlogged()));
   EXPECT_EQ(ReadFileBytes(folder + L"KPESetup64.exe"), ResourceBytes(149));
   EXPECT_FALSE(Exists(folder + L"KPESetup32.exe"));  // resource absent here
   EXPECT_EQ(CountEntries(folder), 1u);
@@ -124,7 +130,7 @@ TEST_F(PayloadWriter, WritesTheKitIntoTheWorkingFolder) {
   // A file that cannot be created is a failure.
   ASSERT_TRUE(DeleteFileW((folder + L"KPESetup64.exe").c_str()));
   ASSERT_TRUE(CreateDirectoryW((folder + L"KPESetup64.exe").c_str(), nullptr));
-  EXPECT_FALSE(ExtractRemovalKit(working_, kEnglish));
+  EXPECT_FALSE(ExtractRemovalKit(working_, kEnglish, Unlogged()));
 }
 
 }  // namespace

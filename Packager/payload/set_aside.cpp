@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <ntsecapi.h>
+
+#include <cwchar>
 
 #include "held_folder.h"
 #include "payload/cleanup.h"
@@ -29,26 +32,26 @@ bool CanReachLinkItself(const std::wstring& name) {
 // Renames what stands at `name` to a new sibling name and returns that name;
 // empty when it could not be renamed (on Windows, for instance, a folder from
 // which a program is running, or a file another program holds open).
-std::wstring RenameAside(const std::wstring& name, FolderOccupant::Kind kind, const RunLog& log) {
+std::wstring RenameAside(const std::wstring& name, FolderOccupant::Kind kind,
+                         StepReport* report) {
   if (kind == FolderOccupant::Link && !CanReachLinkItself(name)) {
-    log.Write(L"a link stands at " + name + L" and cannot be renamed as itself here; "
-              L"nothing behind it is touched");
+    report->Note(L"a link stands at " + name + L" and cannot be renamed as itself here; "
+                 L"nothing behind it is touched");
     return std::wstring();
   }
-  const std::wstring stem = UniqueSiblingStem(name);
+  DWORD error = ERROR_SUCCESS;
   for (int attempt = 0; attempt < kSiblingNameAttempts; ++attempt) {
-    const std::wstring aside = stem + std::to_wstring(attempt);
+    const std::wstring aside = RandomSiblingName(name);
     // No copy: a link is renamed as itself, its target never touched.
-    if (MoveFileExW(name.c_str(), aside.c_str(), 0)) {
-      log.Write(L"set aside what stood at the working folder's path: " + aside);
+    if (!aside.empty() && MoveFileExW(name.c_str(), aside.c_str(), 0)) {
+      report->Note(L"set aside what stood at the working folder's path: " + aside);
       return aside;
     }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-      log.Failure(L"setting aside what stands at " + name, error);
-      break;
-    }
+    error = aside.empty() ? ERROR_GEN_FAILURE : GetLastError();
+    // Held by a running program, say: another name will not help.
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) break;
   }
+  report->Note(L"setting aside what stands at " + name + L" failed: " + DescribeError(error));
   return std::wstring();
 }
 
@@ -60,7 +63,8 @@ void RemoveSetAsideTree(const std::wstring& aside, OccupantInspection inspect) {
   if (!held.IsValid() || !IsPlainFolder(held.Get(), aside)) return;
   ScopedHandle anchor(ReopenThroughHandle(held.Get(), FILE_READ_ATTRIBUTES));
   if (!anchor.IsValid() || DecideOccupant(inspect(aside)) != OccupantAction::RemoveOurs) return;
-  if (!RemoveEntriesBelow(aside + L'\\')) return;
+  std::vector<LeftEntry> left;
+  if (!RemoveBelow(held.Get(), aside + L'\\', &left)) return;
   held.Reset();
   DeleteAnchoredFolder(anchor.Get());
 }
@@ -121,19 +125,26 @@ OccupantAction DecideOccupant(const FolderOccupant& occupant) {
   return OccupantAction::SetAside;
 }
 
-std::wstring UniqueSiblingStem(const std::wstring& name) {
-  return name + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(GetTickCount()) + L"-";
+std::wstring RandomSiblingName(const std::wstring& name) {
+  // A name someone could work out beforehand (a process id, a tick count)
+  // could be taken by them first, again and again.
+  unsigned char bytes[8] = {};
+  if (!RtlGenRandom(bytes, sizeof bytes)) return std::wstring();
+  wchar_t digits[2 * sizeof bytes + 1] = {};
+  for (size_t i = 0; i < sizeof bytes; ++i) {
+    std::swprintf(digits + 2 * i, 3, L"%02x", bytes[i]);
+  }
+  return name + L"." + digits;
 }
 
 bool SetAsideWhatStands(const std::wstring& name, OccupantInspection inspect,
-                        const RunLog& log) {
+                        StepReport* report) {
   const FolderOccupant found = inspect(name);
   const OccupantAction action = DecideOccupant(found);
   if (action == OccupantAction::Create) return true;
   // Renamed first even when it is ours: a folder that cannot be renamed may hold
   // a running installer, whose files must not be deleted from under it.
-  const std::wstring aside = RenameAside(name, found.kind, log);
+  const std::wstring aside = RenameAside(name, found.kind, report);
   if (aside.empty()) return false;
   if (action == OccupantAction::RemoveOurs) RemoveSetAsideTree(aside, inspect);
   return true;

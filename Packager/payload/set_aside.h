@@ -31,16 +31,17 @@ OccupantAction DecideOccupant(const FolderOccupant& occupant);
 // Sibling names tried when something is renamed aside or a sibling is created.
 constexpr int kSiblingNameAttempts = 10;
 
-// A sibling of `name` no earlier run can have used: "<name>.<process>-<tick>-";
-// the caller appends the attempt's number.
-std::wstring UniqueSiblingStem(const std::wstring& name);
+// A sibling name of `name` nobody can guess: "<name>.<16 hexadecimal digits>"
+// from the system's random generator. Empty when the generator fails.
+std::wstring RandomSiblingName(const std::wstring& name);
 
-// Clears `name` for a folder of this run's own: renames aside whatever stands
-// there (a link as itself, its target never touched) and deletes what it renamed
-// only when DecideOccupant says it is ours. True when nothing stands there any
-// more; false when what stands there cannot be renamed (on Windows, for
-// instance, a folder from which a program is running), and then it is untouched.
+// Clears `name` (in a folder whose path is held, see HeldChain) for a folder of
+// this run's own: renames aside whatever stands there (a link as itself, its
+// target never touched) and deletes what it renamed only when DecideOccupant
+// says it is ours. True when nothing stands there any more; false when what
+// stands there cannot be renamed (on Windows, for instance, a folder from which
+// a program is running), and then it is untouched. What it did goes to `report`.
 bool SetAsideWhatStands(const std::wstring& name, OccupantInspection inspect,
-                        const RunLog& log);
+                        StepReport* report);
 
 }  // namespace qnvpd

@@ -17,6 +17,12 @@ namespace {
 
 constexpr LANGID kEnglish = 1033;
 
+// Where a test does not read what a step reports.
+StepReport* Unlogged() {
+  static StepReport discarded;
+  return &discarded;
+}
+
 using qnvpd_test::EntryNames;
 using qnvpd_test::Exists;
 using qnvpd_test::FolderExists;
@@ -74,7 +80,7 @@ class SetAsideStale : public qnvpd_test::ScratchTempTest {
 TEST_F(SetAsideStale, SetsAsideWhatAnEarlierRunOrSomeoneElseLeft) {
   PlantStaleFolder();
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
   EXPECT_TRUE(EntryNames(expected_).empty());
   const std::vector<std::wstring> aside = SetAside();
   ASSERT_EQ(aside.size(), 1u);
@@ -83,9 +89,9 @@ TEST_F(SetAsideStale, SetsAsideWhatAnEarlierRunOrSomeoneElseLeft) {
   EXPECT_TRUE(Exists(aside[0] + L"\\.hidden\\version.dll"));
 
   // A file at the working folder's name goes aside the same way.
-  working.Remove();
+  working.Remove(Unlogged());
   WriteFileBytes(name_, "not a folder");
-  ASSERT_TRUE(working.Create(kEnglish));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
   EXPECT_TRUE(FolderExists(expected_));
   EXPECT_EQ(SetAside().size(), 2u);
 }
@@ -113,7 +119,7 @@ WorkingFolderQuery Inspecting(OccupantInspection inspect) {
 TEST_F(SetAsideStale, DeletesAStaleFolderOnlyAdministratorsCouldWrite) {
   PlantStaleFolder();
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish, Inspecting(ReportPrivateFolder)));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged(), Inspecting(ReportPrivateFolder)));
   EXPECT_TRUE(EntryNames(expected_).empty());
   EXPECT_TRUE(SetAside().empty()) << Narrow(SetAside().front());
 }
@@ -133,14 +139,14 @@ TEST_F(SetAsideStale, WorksBesideWhatItCannotSetAside) {
       ASSERT_TRUE(holder.IsValid());
     }
     WorkingFolder working;
-    ASSERT_TRUE(working.Create(kEnglish, Inspecting(holdIt ? ReportPrivateFolder : ReportLink)));
+    ASSERT_TRUE(working.Create(kEnglish, Unlogged(), Inspecting(holdIt ? ReportPrivateFolder : ReportLink)));
     const std::wstring sibling = FolderName(working.Path());
     ASSERT_EQ(SetAside(), std::vector<std::wstring>{sibling}) << holdIt;
     EXPECT_EQ(0u, working.Path().find(name_ + L".")) << Narrow(working.Path());
     EXPECT_TRUE(EntryNames(working.Path()).empty());
     EXPECT_FALSE(MoveFileW(sibling.c_str(), (scratch_ / L"m").c_str()))
         << "held like the usual working folder";
-    working.Remove();
+    working.Remove(Unlogged());
     EXPECT_TRUE(SetAside().empty()) << holdIt;
     EXPECT_EQ(EntryNames(expected_).size(), 3u) << "the squatter is untouched";
     holder.Reset();
@@ -159,7 +165,7 @@ FolderOccupant PlantBetweenLookAndCreate(const std::wstring& name) {
 }
 TEST_F(SetAsideStale, NeverTakesOverAFolderThatAppearsMeanwhile) {
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish, Inspecting(PlantBetweenLookAndCreate)));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged(), Inspecting(PlantBetweenLookAndCreate)));
   EXPECT_TRUE(EntryNames(working.Path()).empty());
   ASSERT_EQ(SetAside().size(), 1u) << "the planted folder, set aside";
   EXPECT_TRUE(Exists(SetAside()[0] + L"\\setup.exe"));

@@ -35,99 +35,100 @@ bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' &&
 
 DWORD SystemTempPath(DWORD capacity, wchar_t* buffer) {
   // Where the system has it, the newer query gives SYSTEM (a deployment agent)
-  // a folder only administrators can write, and everyone else the same folder
-  // as before.
+  // a folder only SYSTEM can use, and everyone else the same folder as before.
   using TempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
   auto tempPath2 = Kernel32Export<TempPath2Fn>("GetTempPath2W");
   return tempPath2 != nullptr ? tempPath2(capacity, buffer) : GetTempPathW(capacity, buffer);
 }
 
-// Whether the folder the handle names lies where a private descriptor keeps
-// others out: a local volume that keeps access lists. On FAT, exFAT or a share
-// every user could write into the working folder while the installer runs.
-bool KeepsFoldersPrivate(HANDLE folder, const std::wstring& path, const WorkingFolderQuery& query,
-                         const RunLog& log) {
-  const FolderVolume volume = query.volume(folder);
-  if (volume.known && volume.local && volume.keepsAccessLists) return true;
-  log.Write(L"working folder: none; " + path +
-            (!volume.known  ? L": its volume could not be asked"
-             : !volume.local ? L" lies on a network or remote device"
-                             : L" lies on a volume that keeps no access lists (such as FAT)") +
-            L", where a folder cannot be kept private");
-  return false;
+FolderVolume SystemVolume(HANDLE folder, const std::wstring&) { return QueryFolderVolume(folder); }
+
+bool SystemDeleteAtRestart(const std::wstring& path) {
+  // The run is elevated, which registering a deletion at restart requires.
+  return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
-// Whether the base folder may hold the working folder, asked before anything
-// is written there; the created folder itself is asked again, which settles it.
-bool IsUsableBase(const std::wstring& base, const WorkingFolderQuery& query, const RunLog& log) {
-  if (IsNetworkFolderText(base)) {
-    log.Write(L"working folder: none; the temporary folder " + base +
-              L" is a network path, where a folder cannot be kept private");
-    return false;
+// Why a volume cannot hold a private folder; empty when it can.
+std::wstring VolumeRefusal(const FolderVolume& volume, bool requirePrivate) {
+  if (!volume.known) return L": its volume could not be asked";
+  if (!volume.local) return L" lies on a network or remote device";
+  if (requirePrivate && !volume.keepsAccessLists) {
+    return L" lies on a volume that keeps no access lists (such as FAT)";
   }
-  ScopedFile baseFolder(CreateFileW(base.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!baseFolder.IsValid()) {
-    log.Failure(L"opening the temporary folder " + base, GetLastError());
-    return false;
-  }
-  return KeepsFoldersPrivate(baseFolder.Get(), base, query, log);
-}
-
-// Creates and holds a new private sibling "<name>.<unique>" as the working
-// folder, for when its own name cannot be had; the sibling's folder text, or
-// empty.
-std::wstring CreateSiblingFolder(const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
-                                 ScopedHandle* created, const RunLog& log) {
-  const std::wstring stem = UniqueSiblingStem(name);
-  for (int attempt = 0; attempt < kSiblingNameAttempts; ++attempt) {
-    const std::wstring sibling = stem + std::to_wstring(attempt);
-    created->Reset(CreateHeldFolder(sibling, descriptor));
-    if (created->IsValid()) {
-      log.Write(L"what stands at " + name + L" is left alone; the working folder is a sibling");
-      return sibling + L'\\';
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      log.Failure(L"creating the working folder " + sibling, error);
-      return std::wstring();
-    }
-  }
-  log.Write(L"working folder: none; every sibling name of " + name + L" is taken");
   return std::wstring();
 }
 
-// Creates the folder `folder` names (or, failing that, a sibling) with the
-// descriptor and holds it in *created; the folder text of what was created, or
-// empty, with the failure logged.
-std::wstring CreateHeldWorkingFolder(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor,
+// The volume of the Windows folder, from the system's own answer: whether a
+// folder on this machine can be kept private at all.
+FolderVolume WindowsFolderVolume(const std::wstring& windows, const WorkingFolderQuery& query) {
+  ScopedFile folder(CreateFileW(windows.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder.IsValid()) return FolderVolume();
+  return query.volume(folder.Get(), windows);
+}
+
+// Creates and holds a new private sibling "<name>.<random>" in the held folder
+// `parent`, for when its own name cannot be had; the sibling's name, or empty.
+std::wstring CreateSiblingFolder(HANDLE parent, const std::wstring& name,
+                                 PSECURITY_DESCRIPTOR descriptor, ScopedHandle* created,
+                                 StepReport* report) {
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < kSiblingNameAttempts; ++attempt) {
+    const std::wstring sibling = RandomSiblingName(name);
+    if (sibling.empty()) {
+      error = ERROR_GEN_FAILURE;
+      continue;
+    }
+    created->Reset(CreateHeldFolderBelow(parent, sibling, descriptor));
+    if (created->IsValid()) {
+      report->Note(L"what stands at " + name + L" is left alone; the working folder is a sibling");
+      return sibling;
+    }
+    // A name taken meanwhile, or anything passing: another random name.
+    error = GetLastError();
+  }
+  report->Note(L"no sibling of " + name + L" could be created: " + DescribeError(error));
+  return std::wstring();
+}
+
+// Creates the folder `name` (or, failing that, a sibling) in the held folder
+// `base` names, with the descriptor, and holds it in *created; the name of what
+// was created, or empty.
+std::wstring CreateHeldWorkingFolder(const HeldChain& base, const std::wstring& name,
+                                     PSECURITY_DESCRIPTOR descriptor,
                                      const WorkingFolderQuery& query, ScopedHandle* created,
-                                     const RunLog& log) {
-  const std::wstring name = FolderName(folder);
+                                     StepReport* report) {
+  const std::wstring place = base.Path() + name;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    if (!SetAsideWhatStands(name, query.inspect, log)) break;
+    if (!SetAsideWhatStands(place, query.inspect, report)) break;
     // Only a folder this call created carries our descriptor; one that
     // reappeared after the renaming could hold files planted by someone else.
-    created->Reset(CreateHeldFolder(name, descriptor));
-    if (created->IsValid()) return folder;
+    created->Reset(CreateHeldFolderBelow(base.Folder(), name, descriptor));
+    if (created->IsValid()) return name;
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
-      log.Failure(L"creating the working folder " + folder, error);
-      return std::wstring();
+      report->Note(L"creating the working folder " + place + L" failed: " + DescribeError(error));
+      break;
     }
   }
   // Whatever holds the fixed name (a file some user keeps open in a shared
   // temporary folder, a link, a folder that keeps coming back) must not block
   // the run: a sibling of our own serves, and the squatter stays.
-  return CreateSiblingFolder(name, descriptor, created, log);
+  return CreateSiblingFolder(base.Folder(), name, descriptor, created, report);
 }
 
 }  // namespace
 
 const WorkingFolderQuery& SystemWorkingFolderQuery() {
-  static const WorkingFolderQuery query = {InspectOccupant, SystemTempPath, QueryFolderVolume};
+  static const WorkingFolderQuery query = {InspectOccupant, SystemTempPath,
+                                           GetSystemWindowsDirectoryW, SystemVolume,
+                                           SystemFinalPathQuery()};
   return query;
+}
+
+const WorkingFolderRemoval& SystemWorkingFolderRemoval() {
+  static const WorkingFolderRemoval removal = {kRemovalRetryMs, SystemDeleteAtRestart};
+  return removal;
 }
 
 bool IsAbsoluteFolder(const std::wstring& text) {
@@ -159,6 +160,13 @@ bool IsNetworkFolderText(const std::wstring& base) {
   return base.size() >= 2 && base[0] == L'\\' && base[1] == L'\\';
 }
 
+std::vector<std::wstring> MachineTemporaryFolders(const std::wstring& windowsFolder) {
+  std::wstring windows = windowsFolder;
+  if (windows.empty() || windows.back() != L'\\') windows += L'\\';
+  if (!IsAbsoluteFolder(windows) || IsNetworkFolderText(windows)) return {};
+  return {windows + L"SystemTemp\\", windows + L"Temp\\"};
+}
+
 std::wstring GetWorkingFolderBase(const WorkingFolderQuery& query) {
   wchar_t temp[kPathChars] = {};
   wchar_t windows[kPathChars] = {};
@@ -174,59 +182,165 @@ std::wstring GetWorkingFolderBase(const WorkingFolderQuery& query) {
   return ComposeWorkingFolderBase(temp, windows, current);
 }
 
-bool WorkingFolder::Create(LANGID userLanguage, const WorkingFolderQuery& query) {
-  hold_.Reset();
-  path_.clear();
-  const std::wstring base = GetWorkingFolderBase(query);
-  const std::wstring folder =
-      ComposeWorkingFolder(base, LoadProgramString(kProductCodeId, userLanguage));
-  if (folder.empty()) {
-    log_.Write(L"working folder: none; the temporary folder could not be read, or it is not "
-               L"an absolute path that fits 260 characters");
+bool WorkingFolder::CreateIn(const std::wstring& base, bool requirePrivate,
+                             const std::wstring& productCode, const WorkingFolderQuery& query,
+                             StepReport* report, std::wstring* why) {
+  // Decided on the text before anything is opened there.
+  if (IsNetworkFolderText(base)) {
+    *why = base + L" is a network path";
     return false;
   }
-  if (!IsUsableBase(base, query, log_)) return false;
+  const HeldChain::Outcome held = chain_.Hold(base, query.finalPath);
+  if (held != HeldChain::kHeld) {
+    *why = DescribeChainFailure(chain_, held);
+    return false;
+  }
+  // Asked before anything is written there; the created folder itself is
+  // asked again below, which settles it.
+  *why = VolumeRefusal(query.volume(chain_.Folder(), chain_.Path()), requirePrivate);
+  if (!why->empty() || ComposeWorkingFolder(chain_.Path(), productCode).empty()) {
+    *why = chain_.Path() + (why->empty() ? L" cannot hold the working folder" : *why);
+    chain_.Release();
+    return false;
+  }
   PrivateFolderSecurity security;
   if (security.Attributes() == nullptr) {
-    log_.Failure(L"building the working folder's security descriptor", GetLastError());
+    report->Fail(L"building the working folder's security descriptor", L"", GetLastError());
+    *why = L"no security descriptor";
+    chain_.Release();
     return false;
   }
   ScopedHandle created;
-  const std::wstring made = CreateHeldWorkingFolder(
-      folder, security.Attributes()->lpSecurityDescriptor, query, &created, log_);
-  if (made.empty()) return false;
+  const std::wstring name = CreateHeldWorkingFolder(
+      chain_, productCode, security.Attributes()->lpSecurityDescriptor, query, &created, report);
+  if (name.empty()) {
+    *why = L"no folder of this run's own could be created in " + chain_.Path();
+    chain_.Release();
+    return false;
+  }
+  const std::wstring made = chain_.Path() + name + L'\\';
   ScopedHandle anchor(ReopenThroughHandle(created.Get(), FILE_READ_ATTRIBUTES));
   if (!anchor.IsValid()) {
-    log_.Failure(L"opening the working folder " + made, GetLastError());
+    *why = L"the working folder " + made + L" could not be opened again (" +
+           DescribeError(GetLastError()) + L")";
+  } else if (!chain_.Confirm(created.Get(), name)) {
+    // A folder above it was turned into a link while it was still empty.
+    *why = L"a folder above " + made + L" changed while it was held";
+  } else {
+    *why = VolumeRefusal(query.volume(created.Get(), made), requirePrivate);
+    if (!why->empty()) *why = made + *why;
   }
-  if (!anchor.IsValid() || !KeepsFoldersPrivate(created.Get(), made, query, log_)) {
+  if (!why->empty()) {
     created.Reset();
     if (anchor.IsValid()) DeleteAnchoredFolder(anchor.Get());
+    chain_.Release();
     return false;
   }
   hold_.Reset(created.Release());
   anchor_.Reset(anchor.Release());
   path_ = made;
-  log_.Write(L"working folder: " + made);
   return true;
 }
 
-void WorkingFolder::Remove() {
-  if (path_.empty()) return;
-  // The entries go while the folder is held; the folder itself through its
-  // anchor once the hold has ended: its path is never looked up again, so it
-  // cannot lead elsewhere meanwhile.
-  DWORD error = ERROR_SUCCESS;
-  const bool emptied = RemoveEntriesBelow(path_);
-  if (!emptied) error = GetLastError();
+bool WorkingFolder::Create(LANGID userLanguage, StepReport* report,
+                           const WorkingFolderQuery& query) {
   hold_.Reset();
-  if (emptied && !DeleteAnchoredFolder(anchor_.Get())) error = GetLastError();
   anchor_.Reset();
-  if (error == ERROR_SUCCESS) {
-    log_.Write(L"working folder removed");
-  } else {
-    log_.Failure(L"removing the working folder " + path_, error);
+  chain_.Release();
+  path_.clear();
+  const std::wstring productCode = LoadProgramString(kProductCodeId, userLanguage);
+
+  // Whether any folder on this machine can be kept private: on a Windows
+  // folder whose volume keeps no access lists (a FAT system drive) nothing is
+  // protected, Windows' own files included, and refusing to run buys nothing.
+  wchar_t windows[kPathChars] = {};
+  const UINT windowsLength = query.windowsFolder(windows, kPathChars);
+  const std::wstring windowsFolder = windowsLength > 0 && windowsLength < kPathChars ? windows : L"";
+  const FolderVolume windowsVolume = WindowsFolderVolume(windowsFolder, query);
+  const bool requirePrivate = !windowsVolume.known || windowsVolume.keepsAccessLists;
+  if (!requirePrivate) {
+    report->Note(L"working folder: the Windows folder " + windowsFolder +
+                 L" lies on a volume that keeps no access lists (such as FAT): no folder on "
+                 L"this machine can be kept private");
   }
+
+  const std::wstring userBase = GetWorkingFolderBase(query);
+  std::wstring why;
+  if (userBase.empty()) {
+    why = L"the temporary folder could not be read, or it is not an absolute path that fits " +
+          std::to_wstring(kPathCapacity) + L" characters";
+  } else if (CreateIn(userBase, requirePrivate, productCode, query, report, &why)) {
+    report->Note(L"working folder: " + path_);
+    return true;
+  }
+  const std::wstring userWhy = why;
+  std::wstring machineWhy;
+  for (const std::wstring& machine : MachineTemporaryFolders(windowsFolder)) {
+    if (CreateIn(machine, requirePrivate, productCode, query, report, &why)) {
+      report->Note(L"working folder: the temporary folder cannot hold it (" + userWhy +
+                   L"); the machine's temporary folder is used instead");
+      report->Note(L"working folder: " + path_);
+      return true;
+    }
+    machineWhy += L"; " + why;
+  }
+  report->Note(L"working folder: none; " + userWhy + machineWhy);
+  return false;
+}
+
+void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& removal) {
+  if (path_.empty()) return;
+  // Entries go while the folder is held, each through its own folder's handle;
+  // the folder itself through its anchor once the hold has ended. Nothing is
+  // looked up again by path, so nothing can lead elsewhere meanwhile.
+  const DWORD start = GetTickCount();
+  DWORD pause = 50;
+  int tries = 0;
+  bool removed = false;
+  std::vector<LeftEntry> left;
+  for (;;) {
+    ++tries;
+    left.clear();
+    if (!hold_.IsValid()) {
+      hold_.Reset(ReopenThroughHandle(anchor_.Get(), kHeldFolderAccess, kHoldSharing));
+    }
+    if (!hold_.IsValid()) {
+      left.push_back({path_, GetLastError()});
+    } else if (RemoveBelow(hold_.Get(), path_, &left)) {
+      hold_.Reset();
+      if (DeleteAnchoredFolder(anchor_.Get())) {
+        removed = true;
+        break;
+      }
+      left.push_back({path_, GetLastError()});
+    }
+    // A scanner or an indexer holds a file for a moment: try again, briefly.
+    if (GetTickCount() - start >= removal.retryMs) break;
+    Sleep(pause);
+    pause = pause * 2 > 400 ? 400 : pause * 2;
+  }
+  if (removed) {
+    report->Note(tries == 1 ? std::wstring(L"working folder removed")
+                            : L"working folder removed after " + std::to_wstring(tries) +
+                                  L" tries");
+  } else {
+    // Deepest first, the folder itself last: the system deletes a folder at
+    // restart only once it is empty.
+    if (left.empty() || left.back().path != path_) left.push_back({path_, ERROR_DIR_NOT_EMPTY});
+    for (const LeftEntry& entry : left) {
+      const std::wstring line = L"left after " + std::to_wstring(tries) + L" tries: " +
+                                entry.path + L" (" + DescribeError(entry.error) + L")";
+      if (removal.deleteAtRestart(entry.path)) {
+        report->Note(line + L"; it will be deleted when Windows next starts");
+      } else {
+        report->Note(line + L"; registering it for deletion at restart failed: " +
+                     DescribeError(GetLastError()));
+      }
+    }
+  }
+  hold_.Reset();
+  anchor_.Reset();
+  chain_.Release();
   path_.clear();
 }
 

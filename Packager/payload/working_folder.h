@@ -1,20 +1,25 @@
 // The working folder of a run: the product GUID under the user's temporary
-// folder, into which the payload, the removal kit and PORTS.dat are written and
-// from which the child program is started.
+// folder (or, where that cannot hold a private folder, the machine's), into
+// which the payload, the removal kit and PORTS.dat are written and from which
+// the child program is started.
 //
 // The package runs elevated and writes and starts programs there, in a folder
 // whose parent others can write to. So nothing found at the folder's name is
 // trusted or followed (see set_aside.h), the folder is created private, and it
-// is held open for the whole run so that nobody can swap it.
+// and every folder above it are held open for the whole run (see held_chain.h):
+// its path then keeps naming it, whatever links or folders above it do.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "bounded_text.h"
 #include "folder_text.h"
+#include "held_chain.h"
 #include "held_folder.h"
+#include "payload/cleanup.h"
 #include "payload/set_aside.h"
 #include "run_log.h"
 #include "scoped.h"
@@ -41,47 +46,74 @@ std::wstring ComposeWorkingFolder(const std::wstring& base, const std::wstring& 
 // another machine, which may let others in.
 bool IsNetworkFolderText(const std::wstring& base);
 
+// The machine's temporary folders under the Windows folder, in the order they
+// are tried: "<windows>\SystemTemp\" (where the system has it, only SYSTEM may
+// use it), then "<windows>\Temp\". Empty for a Windows folder that is not an
+// absolute path.
+std::vector<std::wstring> MachineTemporaryFolders(const std::wstring& windowsFolder);
+
 // What the working folder's creation asks of the system; a seam so tests can
 // present what the system under test cannot (links on Windows, stored
-// descriptors, volumes without access lists, a temporary-folder path that
-// does not fit).
+// descriptors, volumes without access lists, a system without final paths, a
+// temporary-folder path that does not fit).
 struct WorkingFolderQuery {
   OccupantInspection inspect;                          // the folder's name, no trailing backslash
   DWORD (*tempPath)(DWORD capacity, wchar_t* buffer);  // as GetTempPathW
-  FolderVolume (*volume)(HANDLE folder);               // a folder opened by handle
+  UINT(WINAPI* windowsFolder)(LPWSTR buffer, UINT capacity);  // GetSystemWindowsDirectoryW
+  FolderVolume (*volume)(HANDLE folder, const std::wstring& path);  // a folder opened by handle
+  FinalPathQuery finalPath;                            // null where the system lacks it
 };
 const WorkingFolderQuery& SystemWorkingFolderQuery();
 
 // The base folder from the temporary-folder query (GetTempPath2W where the
-// system has it: for SYSTEM it gives a folder only administrators can write),
+// system has it: for SYSTEM it gives a folder only SYSTEM can use),
 // GetWindowsDirectoryW and GetCurrentDirectoryW (260-character buffers); empty
 // when a query fails or does not fit.
 std::wstring GetWorkingFolderBase(const WorkingFolderQuery& query = SystemWorkingFolderQuery());
 
+// How long the removal keeps trying entries someone else holds for a moment
+// (a virus scanner, an indexer, a helper the installer left running).
+constexpr DWORD kRemovalRetryMs = 2000;
+
+// What the removal does with what is still there when it stops trying; a seam
+// so tests need not touch the machine's restart list.
+struct WorkingFolderRemoval {
+  DWORD retryMs;
+  // Registers `path` for deletion when Windows next starts; false when refused.
+  bool (*deleteAtRestart)(const std::wstring& path);
+};
+const WorkingFolderRemoval& SystemWorkingFolderRemoval();
+
 // The working folder of this run, held open (without FILE_SHARE_DELETE) from
-// its creation until it is removed, so that it cannot be renamed or replaced
-// meanwhile. Going out of scope ends the hold and leaves the tree in place.
+// its creation until it is removed, together with every folder above it, so
+// that neither it nor its path can be renamed or replaced meanwhile. Going out
+// of scope ends the holds and leaves the tree in place.
 class WorkingFolder {
  public:
-  // What it finds, sets aside, creates and removes goes to `log`.
-  explicit WorkingFolder(const RunLog& log = OffRunLog()) : log_(log) {}
+  WorkingFolder() = default;
   WorkingFolder(const WorkingFolder&) = delete;
   WorkingFolder& operator=(const WorkingFolder&) = delete;
 
-  // Composes the folder (the product GUID read in the string-table language of
-  // userLanguage), renames aside whatever stands at its name (deleting it only
-  // when it is a folder no one but administrators could have written to),
+  // Chooses the place and creates the folder there: the product GUID (read in
+  // the string-table language of userLanguage) under the user's temporary
+  // folder; where that cannot hold a private folder (a share, a remote device,
+  // a volume without persistent access lists, a path that cannot be held) and
+  // the Windows folder's volume keeps access lists, under the machine's
+  // temporary folder instead; where the Windows folder's own volume keeps none
+  // (a FAT system drive), under the user's temporary folder as it is, since no
+  // folder on that machine can be kept private. A link on the way is followed
+  // once, now. Renames aside whatever stands at the folder's name (deleting it
+  // only when it is a folder no one but administrators could have written to),
   // creates it afresh with PrivateFolderSecurity and holds it. Where what
   // stands there cannot be renamed, or the name keeps being taken, the folder
-  // is a new sibling "<GUID>.<unique>\" instead, and the squatter is left
-  // alone. False, with nothing written and nothing deleted, when the temporary
-  // folder is unusable or on a network, the folder would not be
-  // <absolute base><GUID>\, its volume keeps no access lists (so the private
-  // descriptor would not take effect) or no private folder of this run's own
-  // could be created.
-  bool Create(LANGID userLanguage, const WorkingFolderQuery& query = SystemWorkingFolderQuery());
+  // is a new sibling "<GUID>.<random>\" instead, and the squatter is left
+  // alone. False, with nothing written and nothing deleted, when no place can
+  // be had. Which place was used and why, and every failure, go to `report`.
+  bool Create(LANGID userLanguage, StepReport* report,
+              const WorkingFolderQuery& query = SystemWorkingFolderQuery());
 
-  // The folder's text, ending in one backslash; empty when not created.
+  // The folder's text, ending in one backslash; empty when not created. Every
+  // folder on it is held: it names the created folder until Remove.
   const std::wstring& Path() const { return path_; }
 
   // The path of `name` below the folder (see JoinBelow), in a buffer of the
@@ -93,16 +125,23 @@ class WorkingFolder {
     return JoinBelow(path_, name, path);
   }
 
-  // Deletes everything below the folder while holding it, then ends the hold
-  // and deletes the folder through a handle on it taken at its creation: it is
-  // never looked up again by path. What cannot be deleted stays.
-  void Remove();
+  // Deletes everything below the folder, each entry through its folder's
+  // handle, then the folder itself through a handle taken at its creation:
+  // nothing is looked up again by path. Entries someone else holds are tried
+  // again for `removal.retryMs`; everything that can go goes. Whatever is
+  // still there then is registered for deletion at the next restart. Then the
+  // holds end. What was left and what was registered go to `report`.
+  void Remove(StepReport* report,
+              const WorkingFolderRemoval& removal = SystemWorkingFolderRemoval());
 
  private:
-  const RunLog& log_;
+  bool CreateIn(const std::wstring& base, bool requirePrivate, const std::wstring& productCode,
+                const WorkingFolderQuery& query, StepReport* report, std::wstring* why);
+
+  HeldChain chain_;       // every folder above it
   std::wstring path_;
-  ScopedFile hold_;
-  ScopedHandle anchor_;  // the same folder, attribute access only, for its deletion
+  ScopedHandle hold_;     // the folder itself, without delete sharing
+  ScopedHandle anchor_;   // the same folder, attribute access only, for its deletion
 };
 
 }  // namespace qnvpd

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "descriptors.h"
+#include "package_runner.h"
 #include "scratch_temp.h"
 #include "test_support.h"
 
@@ -15,6 +16,12 @@ namespace qnvpd {
 namespace {
 
 constexpr LANGID kEnglish = 1033;
+
+// Where a test does not read what a step reports.
+StepReport* Unlogged() {
+  static StepReport discarded;
+  return &discarded;
+}
 
 using qnvpd_test::DaclSummary;
 using qnvpd_test::EntryNames;
@@ -122,79 +129,205 @@ TEST_F(CreateWorkingFolder, CreatesHoldsAndRemovesTheSameFolderOnEveryRun) {
     WorkingFolder working;
     BoundedText<kPathCapacity> path;
     EXPECT_FALSE(working.Join(L"setup.exe", &path)) << "nothing to join below yet";
-    ASSERT_TRUE(working.Create(kEnglish));
+    ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
     EXPECT_EQ(working.Path(), expected_);
     ASSERT_TRUE(working.Join(L"setup.exe", &path));
     EXPECT_EQ(path.str(), expected_ + L"setup.exe");
     EXPECT_TRUE(FolderExists(expected_));
-    // Held: nobody can rename the folder or put something else at its name.
-    EXPECT_FALSE(MoveFileW(name_.c_str(), (scratch_ / L"moved").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // Held, and every folder above it: nobody can rename the folder, or any
+    // folder on its path, and put something else at its name.
+    const std::wstring temp = scratch_.Path().substr(0, scratch_.Path().rfind(L'\\'));
+    for (const std::wstring& held : {name_, scratch_.Path(), temp}) {
+      EXPECT_FALSE(MoveFileW(held.c_str(), (held + L".moved").c_str())) << Narrow(held);
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << Narrow(held);
+    }
     CreateDirectoryW((expected_ + L"sub").c_str(), nullptr);
     WriteFileBytes(expected_ + L"sub\\.dotted", "x");
-    working.Remove();
+    working.Remove(Unlogged());
     EXPECT_FALSE(Exists(name_));
     EXPECT_EQ(working.Path(), L"");
   }
   EXPECT_EQ(EntryNames(scratch_.Path()), std::vector<std::wstring>{}) << "nothing set aside";
 }
 
+// The machine's Windows folder as the working folder's creation sees it: a
+// scratch folder of the test's own with a "Temp" in it, so that no test
+// writes into the real one.
+std::wstring g_windows;
+UINT WINAPI ScratchWindowsFolder(LPWSTR buffer, UINT capacity) {
+  if (g_windows.size() >= capacity) return static_cast<UINT>(g_windows.size() + 1);
+  wcscpy(buffer, g_windows.c_str());
+  return static_cast<UINT>(g_windows.size());
+}
+// Volumes as the test sets them: below g_withoutAccessLists (everything when
+// it is "*"), a volume that keeps no access lists; g_remote and g_silent for
+// every folder.
+std::wstring g_withoutAccessLists;
+bool g_remote = false;
+bool g_silent = false;
+FolderVolume StagedVolume(HANDLE folder, const std::wstring& path) {
+  if (g_silent) return {};
+  if (g_remote) return {true, false, true};
+  if (g_withoutAccessLists == L"*" || (!g_withoutAccessLists.empty() &&
+                                       path.find(g_withoutAccessLists) == 0)) {
+    return {true, true, false};
+  }
+  return QueryFolderVolume(folder);
+}
 // A temporary-folder query that fails or reports a length that does not fit
 // leaves no base, whatever its buffer holds (Wine itself only ever fails).
 DWORD TempPathTooLong(DWORD capacity, wchar_t* buffer) {
   GetTempPathW(capacity, buffer);
   return capacity + 40;
 }
-DWORD TempPathFilledButFailed(DWORD capacity, wchar_t* buffer) {
-  GetTempPathW(capacity, buffer);
-  return 0;
-}
-// Volumes where a private descriptor would not keep others out, or that do
-// not say: nothing of the run may land there.
-FolderVolume VolumeWithoutAccessLists(HANDLE) { return {true, true, false}; }
-FolderVolume RemoteVolume(HANDLE) { return {true, false, true}; }
-FolderVolume SilentVolume(HANDLE) { return {}; }
 
-TEST_F(CreateWorkingFolder, RefusesATemporaryFolderItCannotTrustBeforeWritingAnything) {
-  std::vector<WorkingFolderQuery> queries;
-  for (auto tempPath : {TempPathTooLong, TempPathFilledButFailed}) {
-    queries.push_back(SystemWorkingFolderQuery());
-    queries.back().tempPath = tempPath;
+// Where the working folder goes, with the Windows folder and the volumes
+// staged: the temporary folder first; the machine's temporary folder where the
+// temporary folder cannot hold a private folder but the Windows folder's
+// volume keeps access lists (SystemTemp before Temp); the temporary folder as
+// it is where no folder on the machine can be kept private; none where no
+// place is local.
+class WorkingFolderPlace : public qnvpd_test::ScratchTempTest {
+ protected:
+  // The Windows folder lies beside the temporary folder, not in it.
+  WorkingFolderPlace() : windows_(scratch_.Path() + L".windows") {
+    CreateDirectoryW(windows_.c_str(), nullptr);
+    CreateDirectoryW((windows_ + L"\\Temp").c_str(), nullptr);
+    g_windows = windows_;
+    g_withoutAccessLists.clear();
+    g_remote = g_silent = false;
+    query_ = SystemWorkingFolderQuery();
+    query_.windowsFolder = ScratchWindowsFolder;
+    query_.volume = StagedVolume;
   }
-  for (auto volume : {VolumeWithoutAccessLists, RemoteVolume, SilentVolume}) {
-    queries.push_back(SystemWorkingFolderQuery());
-    queries.back().volume = volume;
-  }
-  for (size_t i = 0; i < queries.size(); ++i) {
+  // Creates, returns where, checks the folder is empty and removes it again.
+  std::wstring CreatedAt(const WorkingFolderQuery& query, StepReport* report) {
     WorkingFolder working;
-    EXPECT_FALSE(working.Create(kEnglish, queries[i])) << i;
-    EXPECT_EQ(working.Path(), L"") << i;
-    EXPECT_TRUE(EntryNames(scratch_.Path()).empty()) << i;
+    if (!working.Create(kEnglish, report, query)) return L"";
+    const std::wstring path = working.Path();
+    EXPECT_TRUE(EntryNames(path).empty());
+    working.Remove(Unlogged());
+    EXPECT_FALSE(Exists(path));
+    return path;
   }
+  static bool Says(const StepReport& report, const wchar_t* text) {
+    for (const std::wstring& line : report.Lines()) {
+      if (line.find(text) != std::wstring::npos) return true;
+    }
+    return false;
+  }
+
+  ~WorkingFolderPlace() override { qnvpd_test::DeleteTree(windows_); }
+
+  std::wstring windows_;
+  WorkingFolderQuery query_;
+};
+
+TEST_F(WorkingFolderPlace, TemporaryFolderFirstThenTheMachinesOrNone) {
+  const std::wstring machine = windows_ + L"\\Temp\\" + kWorkingFolderGuid + L"\\";
+  StepReport report;
+  EXPECT_EQ(CreatedAt(query_, &report), expected_);
+
+  // The temporary folder on a volume without access lists (a FAT RAM disk),
+  // or one its query cannot give: the machine's, and the log says why.
+  g_withoutAccessLists = scratch_.Path() + L"\\";
+  StepReport fat;
+  EXPECT_EQ(CreatedAt(query_, &fat), machine);
+  EXPECT_TRUE(Says(fat, L"keeps no access lists")) << Narrow(fat.Lines().front());
+  EXPECT_TRUE(Says(fat, L"the machine's temporary folder is used instead"));
+  g_withoutAccessLists.clear();
+  WorkingFolderQuery unreadable = query_;
+  unreadable.tempPath = TempPathTooLong;
+  EXPECT_EQ(CreatedAt(unreadable, Unlogged()), machine);
+  // SystemTemp, where the system has it and it can be used, comes first.
+  CreateDirectoryW((windows_ + L"\\SystemTemp").c_str(), nullptr);
+  EXPECT_EQ(CreatedAt(unreadable, Unlogged()),
+            windows_ + L"\\SystemTemp\\" + kWorkingFolderGuid + L"\\");
+
+  // A FAT system drive: nothing anywhere can be kept private, so the temporary
+  // folder is used as it is, and the log says so.
+  g_withoutAccessLists = L"*";
+  StepReport unprotected;
+  EXPECT_EQ(CreatedAt(query_, &unprotected), expected_);
+  EXPECT_TRUE(Says(unprotected, L"no folder on this machine can be kept private"));
+
+  // Remote or silent volumes everywhere: no place, and nothing written.
+  g_withoutAccessLists.clear();
+  for (bool* staged : {&g_remote, &g_silent}) {
+    *staged = true;
+    StepReport none;
+    EXPECT_EQ(CreatedAt(query_, &none), L"");
+    EXPECT_TRUE(Says(none, L"working folder: none; "));
+    *staged = false;
+  }
+  EXPECT_TRUE(EntryNames(scratch_.Path()).empty());
+  EXPECT_TRUE(EntryNames(windows_ + L"\\Temp").empty());
   EXPECT_TRUE(IsNetworkFolderText(L"\\\\server\\share\\tmp\\"));
   EXPECT_TRUE(IsNetworkFolderText(L"\\\\?\\UNC\\server\\share\\"));
   EXPECT_FALSE(IsNetworkFolderText(L"C:\\Temp\\"));
 }
 
-// The folder goes through a handle on it, its path never looked up again: a
-// folder put at that path meanwhile (here after the parent was renamed, which
-// Wine allows while the folder is held) is not the one removed. (Wine then
-// deletes neither; Windows deletes the moved folder.)
-TEST_F(CreateWorkingFolder, NeverRemovesWhatNowStandsAtItsPath) {
+// A temporary folder reached through a link (under Wine a Linux link stands
+// in for a junction): followed once, where the system can name a folder's
+// final path, so the working folder lies in the link's target under its real
+// path and the link no longer matters; refused where it cannot (Windows XP),
+// and then the machine's temporary folder serves. The link's first target is
+// never written to either way.
+TEST_F(WorkingFolderPlace, LinkInTheTemporaryFolderIsFollowedOnceOrRefused) {
+  const std::wstring real = scratch_ / L"real";
+  CreateDirectoryW(real.c_str(), nullptr);
+  qnvpd_test::LinuxFolderLink link(real, scratch_ / L"link");
+  if (!link.Made()) GTEST_SKIP() << "links need Wine";
+  ScopedEnvironment tmp(L"TMP", scratch_ / L"link");
+  EXPECT_EQ(CreatedAt(query_, Unlogged()), real + L"\\" + kWorkingFolderGuid + L"\\");
+
+  WorkingFolderQuery withoutFinalPaths = query_;
+  withoutFinalPaths.finalPath = nullptr;
+  StepReport report;
+  EXPECT_EQ(CreatedAt(withoutFinalPaths, &report),
+            windows_ + L"\\Temp\\" + kWorkingFolderGuid + L"\\");
+  EXPECT_TRUE(Says(report, L"is a link this system cannot resolve safely"));
+  EXPECT_TRUE(EntryNames(real).empty());
+  // Without the link the chain is held from the root down all the same.
+  ScopedEnvironment plain(L"TMP", real);
+  EXPECT_EQ(CreatedAt(withoutFinalPaths, Unlogged()), real + L"\\" + kWorkingFolderGuid + L"\\");
+}
+
+// What is still held when the removal stops trying is registered for deletion
+// at restart, deepest first and the folder last; what can go goes.
+std::vector<std::wstring> g_atRestart;
+bool RecordAtRestart(const std::wstring& path) {
+  g_atRestart.push_back(path);
+  return true;
+}
+
+TEST_F(CreateWorkingFolder, WhatStaysHeldIsDeletedAtRestartAndTheRestGoes) {
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish));
-  const std::wstring moved = scratch_.Path() + L".moved";
-  ASSERT_TRUE(MoveFileW(scratch_.Path().c_str(), moved.c_str()));
-  ASSERT_TRUE(CreateDirectoryW(scratch_.Path().c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW(name_.c_str(), nullptr));
-  working.Remove();
-  EXPECT_TRUE(FolderExists(name_)) << "the stand-in at the old path stays";
-  qnvpd_test::DeleteTree(moved);
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
+  CreateDirectoryW((expected_ + L"sub").c_str(), nullptr);
+  WriteFileBytes(expected_ + L"sub\\held.cab", "x");
+  WriteFileBytes(expected_ + L"setup.exe", "x");
+  ScopedFile held(CreateFileW((expected_ + L"sub\\held.cab").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+  ASSERT_TRUE(held.IsValid());
+  g_atRestart.clear();
+  StepReport report;
+  working.Remove(&report, {300, RecordAtRestart});
+  EXPECT_EQ(g_atRestart, (std::vector<std::wstring>{expected_ + L"sub\\held.cab",
+                                                     expected_ + L"sub", expected_}));
+  EXPECT_EQ(EntryNames(expected_), std::vector<std::wstring>{L"sub"});
+  ASSERT_EQ(report.Lines().size(), 3u);
+  EXPECT_NE(report.Lines()[0].find(L"error 32"), std::wstring::npos);
+  EXPECT_NE(report.Lines()[2].find(L"will be deleted when Windows next starts"),
+            std::wstring::npos);
+  held.Reset();
+  qnvpd_test::DeleteTree(name_);
 }
 
 TEST_F(CreateWorkingFolder, ItAndWhatIsWrittenInItCarryThePrivateDescriptor) {
   WorkingFolder working;
-  ASSERT_TRUE(working.Create(kEnglish));
+  ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
   const std::wstring folder = working.Path();
   WriteFileBytes(folder + L"payload.bin", "x");
   StoredDescriptor stored(folder);

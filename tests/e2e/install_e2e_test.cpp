@@ -340,21 +340,48 @@ TEST_F(InstallE2eTest, FileHeldAtTheRootsPlaceBlocksNoRun) {
   EXPECT_EQ("squatter", ReadFileBytes(place));
 }
 
-// A temporary folder on a share (a redirected %TEMP%): the working folder
-// could not be kept private there, so nothing is written on the share and
-// nothing starts.
-TEST_F(InstallE2eTest, TemporaryFolderOnAShareEndsTheRunBeforeWriting) {
+// A temporary folder that cannot hold a private working folder: on a share
+// (a redirected %TEMP%), too long for the query's buffer, or below a file.
+// Nothing is written there (nor in the current folder), and both runs work in
+// the machine's temporary folder instead, which is empty again afterwards.
+TEST_F(InstallE2eTest, TemporaryFolderThatCannotHoldTheWorkingFolderMovesTheRun) {
   const std::string unc = UnixPath(L"C:\\") + "/../dosdevices/unc/qnvpdtest";
   ASSERT_TRUE(RunLinuxShell("mkdir -p \"$1/share/tmp\"", {unc}));
-  UseTempFolder(L"\\\\qnvpdtest\\share\\tmp");
-  ASSERT_TRUE(FolderExists(temp_));
-  for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
-    EXPECT_EQ(1001u, Run(arguments).exitCode) << Narrow(arguments);
+  const std::wstring current = own_ + L"\\current";
+  CreateDirectoryW(current.c_str(), nullptr);
+  std::wstring tooLong = own_ + L"\\";
+  tooLong += std::wstring(260 - tooLong.size(), L'x');
+  CreateDirectoryW(tooLong.c_str(), nullptr);
+  WriteFileBytes(own_ + L"\\file", "not a folder");
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
+  const std::string machine = Narrow(std::wstring(windows) + L"\\temp\\" + kProductCode + L"\\");
+
+  const struct {
+    std::wstring temp;
+    const wchar_t* arguments;
+    const char* started;
+  } cases[] = {{L"\\\\qnvpdtest\\share\\tmp", L"-s1", "setup"},
+               {L"\\\\qnvpdtest\\share\\tmp", L"-u3", "kpesetup"},
+               {tooLong, L"-s1", "setup"},
+               {own_ + L"\\file\\temp", L"-s1", "setup"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.temp + L" " + c.arguments));
+    RunOptions options;
+    options.arguments = c.arguments;
+    options.tempFolder = c.temp;
+    options.currentFolder = current;
+    options.env = env_;
+    EXPECT_EQ(0u, RunPackage(options).exitCode);
+    const std::string started = ReportValues(Report(), c.started).back();
+    EXPECT_EQ(0, _strnicmp(machine.c_str(), started.c_str(), machine.size())) << started;
+    EXPECT_FALSE(FolderExists(Widen(machine)));
   }
-  EXPECT_TRUE(EntryNames(temp_).empty());
-  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
-  EXPECT_TRUE(ReportValues(Report(), "kpesetup").empty()) << "nothing was started";
+  EXPECT_TRUE(EntryNames(L"\\\\qnvpdtest\\share\\tmp").empty());
+  EXPECT_TRUE(EntryNames(tooLong).empty());
+  EXPECT_TRUE(EntryNames(current).empty());
   RunLinuxShell("rm -rf \"$1\"", {unc});
+  RemoveDirectoryW(tooLong.c_str());
 }
 
 // The root is held open without FILE_SHARE_DELETE while the installer runs, so
@@ -385,29 +412,6 @@ TEST_F(InstallE2eTest, RootCannotBeRenamedWhileTheInstallerRuns) {
   EXPECT_EQ(0u, exitCode);
   EXPECT_FALSE(FolderExists(root_));
   EXPECT_FALSE(FolderExists(own_ + L"\\moved"));
-}
-
-// A temporary folder that does not fit the query's buffer gives no base at all:
-// nothing is written, neither there nor in the current folder, nothing starts.
-TEST_F(InstallE2eTest, TemporaryFolderThatDoesNotFitEndsTheRunBeforeWriting) {
-  const std::wstring current = own_ + L"\\current";
-  CreateDirectoryW(current.c_str(), nullptr);
-  for (size_t length : {260u, 300u}) {
-    std::wstring temp = own_ + L"\\";
-    temp += std::wstring(length - temp.size(), L'x');
-    CreateDirectoryW(temp.c_str(), nullptr);
-    RunOptions options;
-    options.arguments = L"-s1";
-    options.tempFolder = temp;
-    options.currentFolder = current;
-    options.env = env_;
-    EXPECT_EQ(1001u, RunPackage(options).exitCode) << length;
-    EXPECT_TRUE(EntryNames(temp).empty()) << length;
-    EXPECT_TRUE(EntryNames(current).empty()) << length;
-    RemoveDirectoryW(temp.c_str());
-  }
-  EXPECT_TRUE(ReportValues(Report(), "setup").empty()) << "nothing was started";
-  EXPECT_TRUE(EntryNames(temp_).empty());
 }
 
 TEST_F(InstallE2eTest, TemporaryFolderWithBlanksStartsExactlyTheInstaller) {

@@ -304,14 +304,6 @@ TEST_F(RemovalCleansUpTest, RootTooLongForTheKitsPaths) {
   ExpectFailedCleanedAndTidied();
 }
 
-TEST_F(RemovalCleansUpTest, WorkingFolderThatCannotBeCreated) {
-  // A file stands where the temporary folder's parent would be.
-  WriteFileBytes(temp_ + L"file", "not a folder");
-  temp_ += L"file\\temp\\";
-  root_ = temp_ + kProductCode + L"\\";
-  ExpectFailedCleanedAndTidied();
-}
-
 // The setup chosen for the platform missing from the package fails the run
 // before anything runs and keeps the kit; the other one missing changes nothing.
 TEST_F(RemovalE2eTest, PackagesWithoutOneRemovalSetup) {
