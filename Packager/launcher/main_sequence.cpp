@@ -31,6 +31,8 @@ LANGID SystemUserLanguage() { return GetUserDefaultLangID(); }
 
 int SystemIsOsSupported(int kmFlag) { return IsOsSupported(kmFlag); }
 
+InstanceCheck SystemCheckSingleInstance(const wchar_t* name) { return CheckSingleInstance(name); }
+
 void SystemShowMessage(const wchar_t* text) {
   MessageBoxW(nullptr, text, kMessageCaption, MB_ICONERROR);
 }
@@ -41,7 +43,7 @@ SequenceHooks SystemHooks() {
   SequenceHooks hooks;
   hooks.userLanguage = SystemUserLanguage;
   hooks.isOsSupported = SystemIsOsSupported;
-  hooks.isAnotherInstanceRunning = IsAnotherInstanceRunning;
+  hooks.checkSingleInstance = SystemCheckSingleInstance;
   hooks.isAdministrator = IsAdministrator;
   hooks.createNotifyWindow = CreateNotifyWindow;
   hooks.showMessage = SystemShowMessage;
@@ -74,14 +76,27 @@ std::wstring PackageFileVersion() {
   return std::wstring();
 }
 
+// The -LOG: value with its %variables% expanded from this process's
+// environment, as a shell would have: deployment tools hand the value over
+// without a shell, and the caller sets both the command line and the
+// environment. Empty when the expansion fails or is longer than a path can be.
+std::wstring ExpandSwitchValue(const std::wstring& value) {
+  constexpr DWORD kCapacity = 32768;
+  std::wstring expanded(kCapacity, L'\0');
+  const DWORD needed = ExpandEnvironmentStringsW(value.c_str(), &expanded[0], kCapacity);
+  if (needed == 0 || needed > kCapacity) return std::wstring();
+  expanded.resize(needed - 1);
+  return expanded;
+}
+
 // The log of this run: the -LOG: switch's file, else the one the machine
 // policy names (read in the registry view Group Policy writes on this system).
 // Stays off when there is neither or it cannot be opened; the switch's file is
 // used even then, so that a caller's own log never goes elsewhere.
 void OpenRunLog(const std::wstring& switchPath, RunLog* log) {
   const bool fromSwitch = !switchPath.empty();
-  const std::wstring path =
-      fromSwitch ? switchPath : ReadLogPolicy(IsWow64() ? KEY_WOW64_64KEY : 0);
+  const std::wstring path = fromSwitch ? ExpandSwitchValue(switchPath)
+                                       : ReadLogPolicy(IsWow64() ? KEY_WOW64_64KEY : 0);
   if (path.empty() || !log->Open(path)) return;
   log->Write(L"run log: " + log->Path() +
              (fromSwitch ? L", named by -LOG:" : L", named by the machine policy"));
@@ -139,11 +154,24 @@ int RunChecksAndWork(HINSTANCE instance, const wchar_t* commandLine, const wchar
   MarkPhase("window");
 
   std::wstring instanceName = LoadProgramString(kInstanceNameId, language);
-  if (hooks.isAnotherInstanceRunning(instanceName.c_str())) {
-    log.Write(L"check: another copy of the package is running");
-    result = kResultAlreadyRunning;
-  } else {
-    log.Write(L"check: no other copy of the package is running");
+  switch (hooks.checkSingleInstance(instanceName.c_str())) {
+    case InstanceCheck::kAlone:
+      log.Write(L"check: no other copy of the package is running");
+      break;
+    case InstanceCheck::kAloneNameTaken:
+      log.Write(L"check: no other copy of the package is running; the name \"" + instanceName +
+                L"\" is taken by an object no copy of the package made, and a mutex in the "
+                L"package's private namespace guards this run instead");
+      break;
+    case InstanceCheck::kAnotherCopy:
+      log.Write(L"check: another copy of the package is running");
+      result = kResultAlreadyRunning;
+      break;
+    case InstanceCheck::kNoGuard:
+      log.Write(L"check: the single-instance mutex \"" + instanceName +
+                L"\" could not be created; the run stops as if another copy were running");
+      result = kResultAlreadyRunning;
+      break;
   }
   if (result == kResultOk) {
     if (hooks.isAdministrator()) {

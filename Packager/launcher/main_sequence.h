@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "checks/single_instance.h"
 #include "launch/run_context.h"
 
 namespace qnvpd {
@@ -12,7 +13,7 @@ namespace qnvpd {
 struct SequenceHooks {
   LANGID (*userLanguage)();
   int (*isOsSupported)(int kmFlag);
-  int (*isAnotherInstanceRunning)(const wchar_t* name);
+  InstanceCheck (*checkSingleInstance)(const wchar_t* name);
   int (*isAdministrator)();
   // The channel's hidden window (CreateNotifyWindow), or null when it cannot be created.
   HWND (*createNotifyWindow)(HINSTANCE instance, const wchar_t* className, const wchar_t* title);

@@ -56,9 +56,9 @@ SequenceHooks ScriptHooks() {
     g_script.osKmFlag = km;
     return g_script.osSupported;
   };
-  h.isAnotherInstanceRunning = [](const wchar_t* name) {
+  h.checkSingleInstance = [](const wchar_t* name) {
     g_script.instanceName = name;
-    return g_script.anotherInstance;
+    return g_script.anotherInstance ? InstanceCheck::kAnotherCopy : InstanceCheck::kAlone;
   };
   h.isAdministrator = [] {
     ++g_script.adminCalls;
