@@ -4,15 +4,25 @@
 set(QNVPD_RELEASE_TESTS ${CMAKE_SOURCE_DIR}/tests/release)
 
 # One more build of the package elsewhere, compared with this build's, then
-# signed in every way the build offers, then built again with one row added to
-# its payload table (tests/release/payload_table.sh), which leaves that package in
-# release-added-row/ for the test after it to run under Wine.
+# signed in every way the build offers, which leaves the package signed with a
+# key on a PKCS#11 token in release-token-signed/, then built again with one row
+# added to its payload table (tests/release/payload_table.sh), which leaves that
+# package in release-added-row/. The tests after it run both under Wine.
 set(added_row ${CMAKE_BINARY_DIR}/release-added-row)
+set(token_signed ${CMAKE_BINARY_DIR}/release-token-signed)
 add_test(NAME release_reproducible_and_signing
          COMMAND bash ${QNVPD_RELEASE_TESTS}/reproducible.sh ${CMAKE_SOURCE_DIR}
-                 ${CMAKE_BINARY_DIR} ${added_row})
+                 ${CMAKE_BINARY_DIR} ${added_row} ${token_signed})
 set_tests_properties(release_reproducible_and_signing PROPERTIES LABELS release TIMEOUT 1200
-                     FIXTURES_SETUP added_row)
+                     FIXTURES_SETUP "added_row;token_signed")
+# The signature leaves the package working: a silent install runs as from the build.
+qnvpd_windows_path(token_signed_win ${token_signed})
+add_test(NAME release_token_signed_installs
+         COMMAND e2e_tests --gtest_filter=InstallE2eTest.SilentRunHandsTheInstallerItsCommandLineAndFiles)
+set_tests_properties(release_token_signed_installs PROPERTIES LABELS release
+    FIXTURES_REQUIRED "wine;token_signed" RESOURCE_LOCK wineprefix TIMEOUT 120
+    FAIL_REGULAR_EXPRESSION "0 tests from 0 test suites ran"
+    ENVIRONMENT "QNVPD_BUILD=${build_win};QNVPD_PACKAGE=${token_signed_win}\\QNVPDSetup.exe;QNVPD_STANDIN_PAYLOAD=${token_signed_win}\\standin-payload")
 qnvpd_windows_path(added_row_win ${added_row})
 add_test(NAME release_added_row_extracts
          COMMAND e2e_tests --gtest_filter=AddedRowE2eTest.*)

@@ -6,12 +6,13 @@
 # the build under test (or, without one, with a first build of its own).
 #
 # Then the signing checks run on its second build (see signing.sh), which
-# spares them a build of their own, and, given <added-row folder>, that build
-# is built once more with one row added to its payload table, and a payload too
-# large to map is refused (payload_table.sh).
+# spares them a build of their own (given <token-signed folder>, they leave the
+# package they signed through PKCS#11 there), and, given <added-row folder>,
+# that build is built once more with one row added to its payload table, and a
+# payload too large to map is refused (payload_table.sh).
 #
 # usage: reproducible.sh <source tree> [<build folder holding QNVPDSetup.exe>
-#                                       [<added-row folder>]]
+#                                       [<added-row folder> [<token-signed folder>]]]
 set -euo pipefail
 src=$(cd "$1" && pwd)
 . "$src/tests/release/common.sh"
@@ -70,7 +71,7 @@ for d in "$firstdir" "$src" "$scratch/second-copy"; do
 done
 [ $status -eq 0 ] || exit $status
 echo "== signing"
-bash "$src/tests/release/signing.sh" "$src" "$scratch/second-copy/QNVPD sources" "$two"
+bash "$src/tests/release/signing.sh" "$src" "$scratch/second-copy/QNVPD sources" "$two" "${4:-}"
 if [ -n "${3:-}" ]; then
   echo "== a row added to the payload table"
   bash "$src/tests/release/payload_table.sh" "$scratch/second-copy/QNVPD sources" "$two" "$3"
