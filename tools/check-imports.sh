@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks that a built package is a self-contained 32-bit GUI executable: PE32,
-# GUI subsystem, ASLR/DEP/terminal-server aware, importing only KERNEL32 and
-# msvcrt (both always loaded from the system folder, before the program runs),
+# GUI subsystem, ASLR/DEP/terminal-server aware and NO_SEH, importing only
+# KERNEL32 and msvcrt (both always loaded from the system folder, before the program runs),
 # and delay-loading only system DLLs (loaded after its start, from the system
 # folder: Packager/launcher/delay_load_hook.cpp).
 set -u
@@ -20,7 +20,7 @@ PY
 fail=0
 echo "$dump" | grep -q 'Magic[[:space:]]*010b' || { echo "not PE32"; fail=1; }
 echo "$dump" | grep -q 'Subsystem[[:space:]]*00000002' || { echo "not a GUI program"; fail=1; }
-for flag in DYNAMIC_BASE NX_COMPAT TERMINAL_SERVICE_AWARE; do
+for flag in DYNAMIC_BASE NX_COMPAT NO_SEH TERMINAL_SERVICE_AWARE; do
   echo "$dump" | grep -q "$flag" || { echo "missing DllCharacteristics $flag"; fail=1; }
 done
 dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')

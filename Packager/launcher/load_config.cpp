@@ -10,8 +10,9 @@
 // GNU ld 2.40 keeps this structure but does not point data directory 10 at
 // it: tools/post-link.py does, right after the link, and checks both fields.
 // mingw-w64 declares the old layout, which ends with the SafeSEH fields;
-// DependentLoadFlags is its WORD at offset 0x36 ("Reserved1" there).
-// Everything else stays 0 as the package has none of it.
+// DependentLoadFlags is its WORD at offset 0x36 ("Reserved1" there). There is
+// no SafeSEH handler table: the image is marked NO_SEH instead (CMakeLists.txt,
+// qnvpd_add_package). Everything else stays 0 as the package has none of it.
 // Linked into the package program itself.
 #include <windows.h>
 
