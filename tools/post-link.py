@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The package's post-link step: fills in the two PE data directories GNU ld
-2.40 leaves empty, checks what they point at, and computes the PE checksum
-anew. Runs on the linked program, before it is signed (CMakeLists.txt,
-qnvpd_add_package).
+2.40 leaves empty, checks what they point at, sets the header flags ld has no
+option for, and computes the PE checksum anew. Runs on the linked program,
+before it is signed (CMakeLists.txt, qnvpd_add_package).
 
 usage: post-link.py <program> <link map>
 
@@ -18,6 +18,12 @@ usage: post-link.py <program> <link map>
     one after them (Packager/launcher/delay_load_hook.cpp), so that every tool
     that lists a program's DLLs lists these too. The program's own code never
     reads it.
+  - The file header says IMAGE_FILE_NET_RUN_FROM_SWAP and
+    IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP: started from a network share or a
+    removable drive, the program is copied into the paging file first, so a
+    share that drops away or a stick pulled out while it runs cannot take
+    pages of the running program with them (the run would otherwise end with
+    an in-page error, 0xC0000006).
   - No delay-load stub may have been dropped by the linker: GNU ld 2.40 drops
     the stub of a function that is reached only through its import slot
     (CMakeLists.txt, QNVPD_DELAY_LOADED_DLLS), and the slot then stays empty.
@@ -43,6 +49,7 @@ DEPENDENT_LOAD_FLAGS_OFFSET = 0x36
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 SECURITY_COOKIE_OFFSET = 0x3C
 DEFAULT_SECURITY_COOKIE = 0xBB40E64E   # x86: the value the loader replaces
+RUN_FROM_SWAP = 0x0400 | 0x0800         # IMAGE_FILE_REMOVABLE_/NET_RUN_FROM_SWAP
 DELAY_DESCRIPTOR_SIZE = 32
 
 
@@ -97,6 +104,7 @@ class Image:
         if struct.unpack_from("<H", data, self.optional)[0] != 0x10B:
             raise Failure("not a 32-bit PE program")
         self.image_base = struct.unpack_from("<I", data, self.optional + 28)[0]
+        self.characteristics_at = self.pe + 22
         self.checksum_at = self.optional + 64
         self.directories = self.optional + 96
         sections = self.optional + struct.unpack_from("<H", data, self.pe + 20)[0]
@@ -187,6 +195,9 @@ def finish(program, link_map):
     if image.bytes_at(end, DELAY_DESCRIPTOR_SIZE) != bytes(DELAY_DESCRIPTOR_SIZE):
         raise Failure("no empty descriptor after the delay-load descriptors")
     image.set_directory(DELAY_IMPORT_DIRECTORY, first, end + DELAY_DESCRIPTOR_SIZE - first)
+
+    characteristics = struct.unpack_from("<H", image.data, image.characteristics_at)[0]
+    struct.pack_into("<H", image.data, image.characteristics_at, characteristics | RUN_FROM_SWAP)
 
     struct.pack_into("<I", image.data, image.checksum_at, image.checksum())
     partial = program + ".post-link"
