@@ -39,7 +39,9 @@ for dll in $delayed_dlls; do
 done
 # Functions the oldest accepted Windows versions lack: importing one makes the
 # loader refuse the program before it can report anything. Look them up at run time.
-newer='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDllDirectoryW|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
+# wcscpy_s and wcscat_s (msvcrt.dll has them from Vista on) are what FORTIFY
+# turns a wcscpy or wcscat into when it knows the destination's size.
+newer='wcscpy_s|wcscat_s|GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDllDirectoryW|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
 for f in $(echo "$dump" | awk 'NF==3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}') \
          $(echo "$delayed" | cut -d' ' -f2); do
   echo "$f" | grep -qxE "$newer" && { echo "imports $f, which older Windows versions lack"; fail=1; }
