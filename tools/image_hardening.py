@@ -24,7 +24,6 @@ import struct
 import subprocess
 
 OBJDUMP = os.environ.get("OBJDUMP", "i686-w64-mingw32-objdump")
-INSTRUCTION = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)\s*(.*?)\s*$")
 ADDRESS = re.compile(r"^0x([0-9a-f]+)$")
 DELAY_IMPORT_DIRECTORY = 13
 TEB_SELF = 0x18  # NT_TIB.Self: the TEB's own address
@@ -34,14 +33,19 @@ TEB_FOLLOW = 16
 READ_ONLY = ("cmp", "test", "push")
 
 
-class Instruction(collections.namedtuple("Instruction", "address mnemonic operands")):
+class Instruction(collections.namedtuple("Instruction", "address mnemonic text")):
+    @property
+    def operands(self):
+        return split_operands(self.text)
+
     @property
     def destination(self):
-        return self.operands[-1] if self.operands else ""
+        operands = self.operands
+        return operands[-1] if operands else ""
 
     def target(self):
         """The address of a direct call or jump, else None."""
-        m = ADDRESS.match(self.operands[0]) if len(self.operands) == 1 else None
+        m = ADDRESS.match(self.text)
         return int(m[1], 16) if m else None
 
     def writes(self, operand):
@@ -76,8 +80,10 @@ class Code:
 
 def split_operands(text):
     """AT&T operands split at the commas outside parentheses."""
+    if "(" not in text:
+        return text.split(",") if text else []
     parts, depth, current = [], 0, ""
-    for ch in text.split("#")[0].split("<")[0].strip():
+    for ch in text:
         if ch == "," and depth == 0:
             parts.append(current)
             current = ""
@@ -151,9 +157,13 @@ def disassemble(pe, path):
         if result.returncode != 0:
             raise OSError(f"{OBJDUMP} -d failed: {result.stderr.strip()}")
         for line in result.stdout.splitlines():
-            m = INSTRUCTION.match(line)
-            if m:
-                instructions.append(Instruction(int(m[1], 16), m[2], split_operands(m[3])))
+            # "  401000:\tmov    %fs:0x18,%eax"
+            address, tab, text = line.partition(":\t")
+            if not tab or not text or " " in address.strip():
+                continue
+            mnemonic, _, operands = text.partition(" ")
+            text = operands.split("#")[0].split("<")[0].strip()
+            instructions.append(Instruction(int(address, 16), mnemonic, text))
     return Code(instructions)
 
 
@@ -170,6 +180,8 @@ def seh_registrations(code):
     reads = collections.Counter()
     insns = code.instructions
     for i, insn in enumerate(insns):
+        if "%fs:" not in insn.text:
+            continue
         for operand in insn.operands:
             if not operand.startswith("%fs:"):
                 continue
@@ -208,6 +220,8 @@ def stack_protector(code, guard_va):
     guarded = 0
     failure_calls = collections.Counter()
     for k, insn in enumerate(insns[:-1]):
+        if guard not in insn.text:
+            continue
         following = insns[k + 1]
         if (insn.mnemonic == "mov" and insn.operands[:1] == [guard] and
                 insn.destination.startswith("%") and following.mnemonic == "mov" and
@@ -242,7 +256,7 @@ def fortified_calls(code, guard_va, failure):
             continue
         insns = code.function(start)
         if any(insn.target() in chk_fail for insn in insns) and \
-                not any(guard in insn.operands for insn in insns):
+                not any(guard in insn.operands for insn in insns if guard in insn.text):
             routines.add(start)
     calls = sum(1 for insn in code.instructions
                 if insn.mnemonic.startswith(("call", "jmp")) and insn.target() in routines)
