@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks that a built package is a self-contained 32-bit GUI executable: PE32,
-# GUI subsystem, ASLR/DEP/terminal-server aware, importing only KERNEL32 and
-# msvcrt (both always loaded from the system folder, before the program runs),
+# GUI subsystem, ASLR/DEP/terminal-server aware and NO_SEH, importing only
+# KERNEL32 and msvcrt (both always loaded from the system folder, before the program runs),
 # and delay-loading only system DLLs (loaded after its start, from the system
 # folder: Packager/launcher/delay_load_hook.cpp).
 set -u
@@ -20,7 +20,7 @@ PY
 fail=0
 echo "$dump" | grep -q 'Magic[[:space:]]*010b' || { echo "not PE32"; fail=1; }
 echo "$dump" | grep -q 'Subsystem[[:space:]]*00000002' || { echo "not a GUI program"; fail=1; }
-for flag in DYNAMIC_BASE NX_COMPAT TERMINAL_SERVICE_AWARE; do
+for flag in DYNAMIC_BASE NX_COMPAT NO_SEH TERMINAL_SERVICE_AWARE; do
   echo "$dump" | grep -q "$flag" || { echo "missing DllCharacteristics $flag"; fail=1; }
 done
 dlls=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
@@ -39,7 +39,9 @@ for dll in $delayed_dlls; do
 done
 # Functions the oldest accepted Windows versions lack: importing one makes the
 # loader refuse the program before it can report anything. Look them up at run time.
-newer='GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDllDirectoryW|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
+# wcscpy_s and wcscat_s (msvcrt.dll has them from Vista on) are what FORTIFY
+# turns a wcscpy or wcscat into when it knows the destination's size.
+newer='wcscpy_s|wcscat_s|GetTickCount64|AddVectoredExceptionHandler|RemoveVectoredExceptionHandler|SetFileInformationByHandle|GetFileInformationByHandleEx|CreateWellKnownSid|SetDllDirectoryW|SetDefaultDllDirectories|AddDllDirectory|IsWow64Process|InitializeCriticalSectionEx|CreateSymbolicLinkW|GetSystemTimePreciseAsFileTime|InitOnceExecuteOnce|SleepConditionVariableCS|WakeConditionVariable|FlsAlloc|GetNativeSystemInfo|AttachConsole'
 for f in $(echo "$dump" | awk 'NF==3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}') \
          $(echo "$delayed" | cut -d' ' -f2); do
   echo "$f" | grep -qxE "$newer" && { echo "imports $f, which older Windows versions lack"; fail=1; }

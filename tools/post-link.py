@@ -1,20 +1,29 @@
 #!/usr/bin/env python3
 """The package's post-link step: fills in the two PE data directories GNU ld
-2.40 leaves empty, checks what they point at, and computes the PE checksum
-anew. Runs on the linked program, before it is signed (CMakeLists.txt,
-qnvpd_add_package).
+2.40 leaves empty, checks what they point at, sets the header flags ld has no
+option for, and computes the PE checksum anew. Runs on the linked program,
+before it is signed (CMakeLists.txt, qnvpd_add_package).
 
 usage: post-link.py <program> <link map>
 
   - Directory 10, the load configuration, points at _load_config_used
     (Packager/launcher/load_config.cpp). Its size is 64, as the PE format asks
     of x86 images for Windows XP; the structure itself says 0x48. Its
-    DependentLoadFlags must be LOAD_LIBRARY_SEARCH_SYSTEM32.
+    DependentLoadFlags must be LOAD_LIBRARY_SEARCH_SYSTEM32, and its
+    SecurityCookie must point at the stack protector's guard, which must still
+    hold the default value the loader replaces
+    (Packager/launcher/stack_guard.cpp).
   - Directory 13, the delay imports, points at the descriptors of the
     delay-load import libraries (tools/make-delay-import-lib.sh) and the empty
     one after them (Packager/launcher/delay_load_hook.cpp), so that every tool
     that lists a program's DLLs lists these too. The program's own code never
     reads it.
+  - The file header says IMAGE_FILE_NET_RUN_FROM_SWAP and
+    IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP: started from a network share or a
+    removable drive, the program is copied into the paging file first, so a
+    share that drops away or a stick pulled out while it runs cannot take
+    pages of the running program with them (the run would otherwise end with
+    an in-page error, 0xC0000006).
   - No delay-load stub may have been dropped by the linker: GNU ld 2.40 drops
     the stub of a function that is reached only through its import slot
     (CMakeLists.txt, QNVPD_DELAY_LOADED_DLLS), and the slot then stays empty.
@@ -28,6 +37,7 @@ import struct
 import sys
 
 LOAD_CONFIG_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_{1,2}load_config_used$")
+GUARD_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_{2,3}stack_chk_guard$")
 DELAY_DESCRIPTOR_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_{1,2}DELAY_IMPORT_DESCRIPTOR_\S+$")
 DISCARDED_STUB = re.compile(r"^ \.text\s+0x[0-9a-f]+\s+0x[0-9a-f]+ (\S*_delay\.a\(\S+\))$")
 
@@ -37,6 +47,9 @@ LOAD_CONFIG_SIZE = 0x48             # mingw-w64's IMAGE_LOAD_CONFIG_DIRECTORY32
 LOAD_CONFIG_DIRECTORY_SIZE = 64     # what XP's loader accepts for x86
 DEPENDENT_LOAD_FLAGS_OFFSET = 0x36
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+SECURITY_COOKIE_OFFSET = 0x3C
+DEFAULT_SECURITY_COOKIE = 0xBB40E64E   # x86: the value the loader replaces
+RUN_FROM_SWAP = 0x0400 | 0x0800         # IMAGE_FILE_REMOVABLE_/NET_RUN_FROM_SWAP
 DELAY_DESCRIPTOR_SIZE = 32
 
 
@@ -45,8 +58,10 @@ class Failure(Exception):
 
 
 def read_map(path):
-    """(load config VA, [delay descriptor VAs], [dropped stubs]) from ld's map."""
+    """(load config VA, guard VA, [delay descriptor VAs], [dropped stubs]) from
+    ld's map."""
     load_config = None
+    guard = None
     descriptors = []
     dropped = []
     discarded = False
@@ -67,10 +82,14 @@ def read_map(path):
             if m:
                 load_config = int(m[1], 16)
                 continue
+            m = GUARD_SYMBOL.match(line)
+            if m:
+                guard = int(m[1], 16)
+                continue
             m = DELAY_DESCRIPTOR_SYMBOL.match(line)
             if m:
                 descriptors.append(int(m[1], 16))
-    return load_config, sorted(set(descriptors)), dropped
+    return load_config, guard, sorted(set(descriptors)), dropped
 
 
 class Image:
@@ -85,6 +104,7 @@ class Image:
         if struct.unpack_from("<H", data, self.optional)[0] != 0x10B:
             raise Failure("not a 32-bit PE program")
         self.image_base = struct.unpack_from("<I", data, self.optional + 28)[0]
+        self.characteristics_at = self.pe + 22
         self.checksum_at = self.optional + 64
         self.directories = self.optional + 96
         sections = self.optional + struct.unpack_from("<H", data, self.pe + 20)[0]
@@ -132,7 +152,7 @@ class Image:
 
 
 def finish(program, link_map):
-    load_config_va, descriptor_vas, dropped = read_map(link_map)
+    load_config_va, guard_va, descriptor_vas, dropped = read_map(link_map)
     if dropped:
         raise Failure("the linker dropped the delay-load stubs of " + ", ".join(dropped) +
                       ": a call reaches them through the import slot only (see "
@@ -153,6 +173,16 @@ def finish(program, link_map):
         raise Failure(f"the load configuration says it has {size:#x} bytes, not {LOAD_CONFIG_SIZE:#x}")
     if flags != LOAD_LIBRARY_SEARCH_SYSTEM32:
         raise Failure(f"DependentLoadFlags is {flags:#x}, not {LOAD_LIBRARY_SEARCH_SYSTEM32:#x}")
+    if guard_va is None:
+        raise Failure("no __stack_chk_guard in the link map")
+    cookie = struct.unpack_from("<I", config, SECURITY_COOKIE_OFFSET)[0]
+    if cookie != guard_va:
+        raise Failure(f"SecurityCookie is {cookie:#x}, not the guard's address {guard_va:#x} "
+                      f"(filled in at run time instead of by the linker?)")
+    guard = struct.unpack_from("<I", image.bytes_at(image.rva(guard_va), 4))[0]
+    if guard != DEFAULT_SECURITY_COOKIE:
+        raise Failure(f"the guard starts as {guard:#x}, not {DEFAULT_SECURITY_COOKIE:#x}: "
+                      f"the loader would not seed it")
     image.set_directory(LOAD_CONFIG_DIRECTORY, load_config, LOAD_CONFIG_DIRECTORY_SIZE)
 
     if not descriptor_vas:
@@ -165,6 +195,9 @@ def finish(program, link_map):
     if image.bytes_at(end, DELAY_DESCRIPTOR_SIZE) != bytes(DELAY_DESCRIPTOR_SIZE):
         raise Failure("no empty descriptor after the delay-load descriptors")
     image.set_directory(DELAY_IMPORT_DIRECTORY, first, end + DELAY_DESCRIPTOR_SIZE - first)
+
+    characteristics = struct.unpack_from("<H", image.data, image.characteristics_at)[0]
+    struct.pack_into("<H", image.data, image.characteristics_at, characteristics | RUN_FROM_SWAP)
 
     struct.pack_into("<I", image.data, image.checksum_at, image.checksum())
     partial = program + ".post-link"

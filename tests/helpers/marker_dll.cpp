@@ -2,11 +2,15 @@
 // "<its own path>.loaded" beside itself. Built under the names of system DLLs
 // (version.dll, imm32.dll, ...) and planted beside a copy of the package, it
 // shows whether the package, or a system DLL the package loaded, picked up a
-// DLL from the package's folder. It exports nothing, so a program that needed
-// one of its functions fails to start, which shows too.
+// DLL from the package's folder. It exports no function of the system DLL it
+// stands in for, so a program that needed one fails to start, which shows too.
+// Its one export, MarkerProbe, is what the hardening probe delay-loads from it
+// (tests/helpers/hardening_probe.cpp).
 #include <windows.h>
 
 #include <cwchar>
+
+extern "C" __declspec(dllexport) int MarkerProbe() { return 0; }
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # scripts/inspect-package on built packages: the package matches the payload it
 # was built from and imports only KERNEL32 and msvcrt, with DependentLoadFlags
-# LOAD_LIBRARY_SEARCH_SYSTEM32; a package without resource 104, a payload folder with one
+# LOAD_LIBRARY_SEARCH_SYSTEM32, and shows its hardening (run-from-swap, NO_SEH
+# and no SEH frame, the stack protector's guard as its security cookie,
+# FORTIFY); a package without resource 104, a payload folder with one
 # changed or one absent file, a table with a row too few, a table with a
 # wrong file name, a package with a flipped payload byte, one whose CRC-32
-# table does not match and one without DependentLoadFlags are all reported with
-# a non-zero exit code.
+# table does not match, one without DependentLoadFlags and SecurityCookie, one
+# without the hardening flags and one whose code registers an SEH frame or
+# fails without __fastfail are all reported with a non-zero exit code.
 #
 # usage: inspect.sh <source tree> <package> <package without 104> <payload folder> [--allow-missing]
 set -euo pipefail
@@ -66,6 +69,16 @@ dlls() { sed -n "/^$1/,/^\$/p" "$scratch/out" | sed -n 's/^  \([^ ][^ ]*\) .*/\1
 has "    InitCommonControlsEx"
 has "  DependentLoadFlags      0x0800 (LOAD_LIBRARY_SEARCH_SYSTEM32)"
 echo "ok: imports KERNEL32 and msvcrt only, delay-loads the rest, DependentLoadFlags 0x0800"
+
+# ------------------------------------------------------------ hardening, as built
+line() { grep -E -- "$1" "$scratch/out" >/dev/null || fail "no line matching: $1"; }
+line '^  Characteristics         0x[0-9a-f]{4} .*REMOVABLE_RUN_FROM_SWAP NET_RUN_FROM_SWAP$'
+line '^  DllCharacteristics      0x[0-9a-f]{4} .*NO_SEH'
+has "  SEH frames registered   none (other fs-segment accesses: fs:0x18 read 1 time)"
+line '^  SecurityCookie          0x[0-9a-f]{8} in \.data, 0xbb40e64e until the loader seeds it$'
+line '^  Stack protector         [1-9][0-9]* functions check the guard; failure routine 0x[0-9a-f]{8} \(__fastfail\)$'
+line '^  FORTIFY                 [1-9][0-9]* calls of 1 size-checked copy routine$'
+echo "ok: run-from-swap, NO_SEH without SEH frames, the stack protector and FORTIFY are shown"
 
 # ------------------------------------------------------------ resource 104 left out
 run 1 "$nosetup"
@@ -142,17 +155,56 @@ run 1 "$scratch/badtable.exe"
 has "PROBLEM: CRC-32 table malformed"
 echo "ok: a CRC-32 table that does not match the package is reported"
 
-# A copy whose DependentLoadFlags is 0.
-/usr/bin/python3 - "$pkg" "$scratch/noflags.exe" <<'PY'
-import sys, pefile
-pe = pefile.PE(sys.argv[1], fast_load=True)
-rva = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]].VirtualAddress
+# doctor <kind> <package> <copy>: a copy with one kind of damage.
+doctor() {
+  /usr/bin/python3 - "$@" <<'PY'
+import struct, sys, pefile
+kind, src, dst = sys.argv[1:]
+pe = pefile.PE(src, fast_load=True)
 data = bytearray(pe.__data__)
-offset = pe.get_offset_from_rva(rva) + 0x36
-data[offset:offset + 2] = b"\0\0"
-open(sys.argv[2], "wb").write(data)
+def replace(old, new, where=0):
+    at = data.find(old, where)
+    if at < 0:
+        sys.exit(f"{old.hex()} not found in {src}")
+    data[at:at + len(new)] = new
+if kind == "loadconfig":      # DependentLoadFlags and SecurityCookie 0
+    rva = pe.OPTIONAL_HEADER.DATA_DIRECTORY[10].VirtualAddress
+    at = pe.get_offset_from_rva(rva)
+    data[at + 0x36:at + 0x38] = bytes(2)
+    data[at + 0x3c:at + 0x40] = bytes(4)
+elif kind == "header":        # RUN_FROM_SWAP and NO_SEH cleared
+    at = pe.FILE_HEADER.get_file_offset() + 18
+    struct.pack_into("<H", data, at, pe.FILE_HEADER.Characteristics & ~0x0C00)
+    at = pe.OPTIONAL_HEADER.get_file_offset() + 70
+    struct.pack_into("<H", data, at, pe.OPTIONAL_HEADER.DllCharacteristics & ~0x0400)
+elif kind == "code":          # fs:[0] written, directly and through the TEB; no __fastfail
+    text = pe.get_offset_from_rva(pe.OPTIONAL_HEADER.AddressOfEntryPoint)
+    replace(bytes.fromhex("64a118000000"), bytes.fromhex("64a300000000"))  # mov %eax,%fs:0x0
+    replace(b"\x90" * 8, bytes.fromhex("64a118000000 8938"), text)  # TEB in %eax; mov %edi,(%eax)
+    replace(bytes.fromhex("b902000000cd29"), bytes.fromhex("b9020000009090"))
+open(dst, "wb").write(data)
 PY
+}
+
+doctor loadconfig "$pkg" "$scratch/noflags.exe"
 run 1 "$scratch/noflags.exe"
 has "PROBLEM: DependentLoadFlags is 0x0000, not 0x0800 (LOAD_LIBRARY_SEARCH_SYSTEM32)"
-[ "$(grep -c '^PROBLEM' "$scratch/out")" = 1 ] || fail "more than the load configuration reported"
-echo "ok: a package without DependentLoadFlags is reported"
+has "PROBLEM: SecurityCookie does not point into the image"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 2 ] || fail "more than the load configuration reported"
+echo "ok: a package without DependentLoadFlags and SecurityCookie is reported"
+
+# ------------------------------------------------------------ hardening
+
+doctor header "$pkg" "$scratch/header.exe"
+run 1 "$scratch/header.exe"
+has "PROBLEM: NET_RUN_FROM_SWAP is not set"
+has "PROBLEM: REMOVABLE_RUN_FROM_SWAP is not set"
+has "PROBLEM: NO_SEH is not set"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 3 ] || fail "more than the header flags reported"
+doctor code "$pkg" "$scratch/code.exe"
+run 1 "$scratch/code.exe"
+line '^PROBLEM: the code at 0x[0-9a-f]{8} \(mov %eax,%fs:0x0\) writes the thread.s information block'
+line '^PROBLEM: the code at 0x[0-9a-f]{8} \(mov %edi,\(%eax\)\) writes fs:\[0\] through the TEB.s own address'
+has "PROBLEM: the stack protector's failure routine does not end the process by __fastfail"
+[ "$(grep -c '^PROBLEM' "$scratch/out")" = 3 ] || fail "more than the code's damage reported"
+echo "ok: cleared header flags, an SEH frame and a failure routine without __fastfail are reported"

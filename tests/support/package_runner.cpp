@@ -86,6 +86,8 @@ std::wstring VariantPackagePath(const wchar_t* variant) {
 
 std::wstring StandinPayloadDir() { return BuildPath(L"QNVPD_STANDIN_PAYLOAD", L"standin-payload"); }
 
+std::wstring HelpersDir() { return BuildPath(L"QNVPD_HELPERS", L"test-helpers"); }
+
 std::wstring MarkerDllsDir() {
   return BuildPath(L"QNVPD_MARKER_DLLS", L"test-helpers\\marker-dlls");
 }

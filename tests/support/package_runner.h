@@ -14,10 +14,11 @@ namespace qnvpd_test {
 
 // Paths of the build, as Windows paths: CTest hands in QNVPD_BUILD (the build
 // folder); QNVPD_PACKAGE, QNVPD_VARIANTS, QNVPD_STANDIN_PAYLOAD,
-// QNVPD_MARKER_DLLS and QNVPD_SCRATCH override single ones.
+// QNVPD_HELPERS, QNVPD_MARKER_DLLS and QNVPD_SCRATCH override single ones.
 std::wstring PackagePath();              // build\QNVPDSetup.exe
 std::wstring VariantPackagePath(const wchar_t* variant);  // a test package, e.g. L"nosetup"
 std::wstring StandinPayloadDir();        // the stand-in payload folder (install\, removal\)
+std::wstring HelpersDir();               // the helper programs (tests/helpers/)
 std::wstring MarkerDllsDir();            // the marker DLLs (tests/helpers/marker_dll.cpp)
 std::wstring ScratchDir();               // a fresh folder for this test process
 
