@@ -8,6 +8,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.qnvpd-ready" ]; the
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 &&
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 &&
+  # A program that crashes ends at once with its exception code, instead of
+  # waiting for Wine's debugger until the test's time limit.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' \
+    /f >/dev/null 2>&1 &&
   touch "$WINEPREFIX/.qnvpd-ready"
 fi
 # A program that uses windows makes Wine start a desktop process, which inherits
