@@ -298,6 +298,8 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
   int tries = 0;
   bool removed = false;
   std::vector<LeftEntry> left;
+  // The folder as itself, as the entries below it are named.
+  const std::wstring folder = FolderName(path_);
   for (;;) {
     ++tries;
     left.clear();
@@ -305,14 +307,14 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
       hold_.Reset(ReopenThroughHandle(anchor_.Get(), kHeldFolderAccess, kHoldSharing));
     }
     if (!hold_.IsValid()) {
-      left.push_back({path_, GetLastError()});
+      left.push_back({folder, GetLastError()});
     } else if (RemoveBelow(hold_.Get(), path_, &left)) {
       hold_.Reset();
       if (DeleteAnchoredFolder(anchor_.Get())) {
         removed = true;
         break;
       }
-      left.push_back({path_, GetLastError()});
+      left.push_back({folder, GetLastError()});
     }
     // A scanner or an indexer holds a file for a moment: try again, briefly.
     if (GetTickCount() - start >= removal.retryMs) break;
@@ -326,7 +328,7 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
   } else {
     // Deepest first, the folder itself last: the system deletes a folder at
     // restart only once it is empty.
-    if (left.empty() || left.back().path != path_) left.push_back({path_, ERROR_DIR_NOT_EMPTY});
+    if (left.empty() || left.back().path != folder) left.push_back({folder, ERROR_DIR_NOT_EMPTY});
     for (const LeftEntry& entry : left) {
       const std::wstring line = L"left after " + std::to_wstring(tries) + L" tries: " +
                                 entry.path + L" (" + DescribeError(entry.error) + L")";

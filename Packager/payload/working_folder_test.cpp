@@ -315,7 +315,7 @@ TEST_F(CreateWorkingFolder, WhatStaysHeldIsDeletedAtRestartAndTheRestGoes) {
   StepReport report;
   working.Remove(&report, {300, RecordAtRestart});
   EXPECT_EQ(g_atRestart, (std::vector<std::wstring>{expected_ + L"sub\\held.cab",
-                                                     expected_ + L"sub", expected_}));
+                                                     expected_ + L"sub", name_}));
   EXPECT_EQ(EntryNames(expected_), std::vector<std::wstring>{L"sub"});
   ASSERT_EQ(report.Lines().size(), 3u);
   EXPECT_NE(report.Lines()[0].find(L"error 32"), std::wstring::npos);
