@@ -67,13 +67,55 @@ TEST(SingleInstanceTest, WindowOfThatClassDoesNotChangeTheAnswer) {
   UnregisterClassW(name.c_str(), wc.hInstance);
 }
 
-TEST(SingleInstanceTest, NameTakenByAnotherKindOfObjectRefuses) {
-  // The mutex cannot be made when an event already has the name.
+// Wine has no private namespaces: a name taken by another kind of object
+// stops the run there, as it always did.
+TEST(SingleInstanceTest, NameTakenByAnotherKindOfObjectRefusesWithoutPrivateNamespaces) {
   std::wstring name = UniqueName(L"event");
   ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
   ASSERT_TRUE(event.IsValid());
   ASSERT_EQ(nullptr, CreateMutexW(nullptr, FALSE, name.c_str()));
   EXPECT_EQ(1, IsAnotherInstanceRunning(name.c_str()));
+}
+
+// The package's private namespace, which Wine lacks, stood in for by a mutex
+// under a name of the test's own; and the owner of an existing mutex, which
+// Wine does not record, as the test sets it.
+HANDLE StandInPrivateMutex(const wchar_t* name) {
+  return CreateMutexW(nullptr, FALSE, (std::wstring(L"QNVPD private ") + name).c_str());
+}
+HANDLE NoPrivateNamespace(const wchar_t*) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return nullptr;
+}
+bool MadeByAPackage(HANDLE) { return true; }
+bool MadeBySomeoneElse(HANDLE) { return false; }
+
+// A name squatted by what no copy of the package made (an event, a standard
+// user's mutex) does not stop the run where the private namespace guards it;
+// a second copy is still refused, also once the squatter has gone. A mutex a
+// copy made is another copy; without private namespaces a squatted name stops
+// the run as before.
+TEST(SingleInstanceTest, SquattedNameIsGuardedInThePrivateNamespace) {
+  const InstanceGuardSystem guarded = {StandInPrivateMutex, MadeBySomeoneElse};
+  const InstanceGuardSystem unguarded = {NoPrivateNamespace, MadeBySomeoneElse};
+  for (bool byEvent : {true, false}) {
+    const std::wstring name = UniqueName(byEvent ? L"squatted by an event" : L"squatted by a mutex");
+    ScopedHandle squatter(byEvent ? CreateEventW(nullptr, TRUE, FALSE, name.c_str())
+                                  : CreateMutexW(nullptr, FALSE, name.c_str()));
+    ASSERT_TRUE(squatter.IsValid());
+    EXPECT_EQ(CheckSingleInstance(name.c_str(), unguarded),
+              byEvent ? InstanceCheck::kNoGuard : InstanceCheck::kAnotherCopy)
+        << byEvent;
+    EXPECT_EQ(CheckSingleInstance(name.c_str(), guarded), InstanceCheck::kAloneNameTaken) << byEvent;
+    EXPECT_EQ(CheckSingleInstance(name.c_str(), guarded), InstanceCheck::kAnotherCopy) << byEvent;
+    squatter.Reset();
+    // The name is free again, but the copy that ran beside the squatter still runs.
+    EXPECT_EQ(CheckSingleInstance(name.c_str(), guarded), InstanceCheck::kAnotherCopy) << byEvent;
+  }
+  const std::wstring name = UniqueName(L"a copy's");
+  ScopedHandle copy(CreateMutexW(nullptr, FALSE, name.c_str()));
+  EXPECT_EQ(CheckSingleInstance(name.c_str(), {StandInPrivateMutex, MadeByAPackage}),
+            InstanceCheck::kAnotherCopy);
 }
 
 }  // namespace
