@@ -340,6 +340,17 @@ TEST_F(InstallE2eTest, FileHeldAtTheRootsPlaceBlocksNoRun) {
   EXPECT_EQ("squatter", ReadFileBytes(place));
 }
 
+// Points the Linux link `link` at `target` in one step, as a junction is
+// re-pointed: a new link renamed over the old one.
+bool RepointLink(const std::wstring& link, const std::wstring& target) {
+  return RunLinuxShell("ln -sfn \"$1\" \"$2.new\" && mv -T \"$2.new\" \"$2\"",
+                       {UnixPath(target), UnixPath(link)});
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& start) {
+  return text.size() >= start.size() && _strnicmp(text.c_str(), start.c_str(), start.size()) == 0;
+}
+
 // A temporary folder that cannot hold a private working folder: on a share
 // (a redirected %TEMP%), too long for the query's buffer, or below a file.
 // Nothing is written there (nor in the current folder), and both runs work in
@@ -373,8 +384,9 @@ TEST_F(InstallE2eTest, TemporaryFolderThatCannotHoldTheWorkingFolderMovesTheRun)
     options.currentFolder = current;
     options.env = env_;
     EXPECT_EQ(0u, RunPackage(options).exitCode);
-    const std::string started = ReportValues(Report(), c.started).back();
-    EXPECT_EQ(0, _strnicmp(machine.c_str(), started.c_str(), machine.size())) << started;
+    const std::vector<std::string> started = ReportValues(Report(), c.started);
+    ASSERT_FALSE(started.empty()) << "nothing was started";
+    EXPECT_TRUE(StartsWithIgnoringCase(started.back(), machine)) << started.back();
     EXPECT_FALSE(FolderExists(Widen(machine)));
   }
   EXPECT_TRUE(EntryNames(L"\\\\qnvpdtest\\share\\tmp").empty());
@@ -382,6 +394,165 @@ TEST_F(InstallE2eTest, TemporaryFolderThatCannotHoldTheWorkingFolderMovesTheRun)
   EXPECT_TRUE(EntryNames(current).empty());
   RunLinuxShell("rm -rf \"$1\"", {unc});
   RemoveDirectoryW(tooLong.c_str());
+}
+
+// A link in the temporary folder's path: any of the user's own programs can
+// make a junction in the user's profile and point TMP at it. It is followed
+// once, at the start. Re-pointed the moment the working folder appears, and
+// again while the installer runs, it leads nowhere: nothing is written to,
+// started from or deleted in its new target, and both runs are as without it.
+TEST_F(InstallE2eTest, LinkInTheTemporaryFolderIsFollowedOnceAndNeverAgain) {
+  const std::wstring real = own_ + L"\\real";
+  const std::wstring decoy = own_ + L"\\decoy";
+  const std::wstring link = own_ + L"\\link";
+  const std::wstring planted = decoy + L"\\" + kProductCode;
+  for (const std::wstring& folder : {real, decoy, planted}) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  }
+  // What someone steering the run would wait with there: programs of their own
+  // under the names the package starts, and files to lose.
+  const std::wstring theirs = StandinPayloadDir() + L"\\removal\\KPESetup32.exe";
+  for (const wchar_t* name : {L"setup.exe", L"KPESetup32.exe", L"KPESetup64.exe"}) {
+    ASSERT_TRUE(CopyFileW(theirs.c_str(), (planted + L"\\" + name).c_str(), FALSE));
+  }
+  WriteFileBytes(planted + L"\\keep.txt", "keep me");
+  const std::vector<std::wstring> plantedNames = EntryNames(planted);
+  auto expectDecoyUntouched = [&] {
+    EXPECT_EQ(plantedNames, EntryNames(planted));
+    EXPECT_EQ("keep me", ReadFileBytes(planted + L"\\keep.txt"));
+    EXPECT_TRUE(ReadFileBytes(theirs) == ReadFileBytes(planted + L"\\setup.exe"))
+        << "the planted setup.exe was overwritten";
+  };
+  struct Unlink {
+    std::string path;
+    ~Unlink() { RunLinuxShell("rm -f \"$1\" \"$1.new\"", {path}); }
+  } unlink{UnixPath(link)};
+  ASSERT_TRUE(RunLinuxShell("ln -s \"$1\" \"$2\"", {UnixPath(real), unlink.path}));
+  temp_ = link;
+  const std::string realRoot = Narrow(real + L"\\" + kProductCode + L"\\");
+
+  // Re-pointed from the Linux side the moment the working folder appears.
+  const std::wstring ready = own_ + L"\\watching";
+  ASSERT_TRUE(RunLinuxShell(
+      "/usr/bin/python3 \"$1\" \"$2\" \"$3\" \"$4\" \"$5\" \"$6\" 30 >/dev/null 2>&1 & true",
+      {UnixPath(HelpersDir() + L"\\repoint_link.py"), UnixPath(real), Narrow(kProductCode),
+       unlink.path, UnixPath(decoy), UnixPath(ready)}));
+  for (int i = 0; i < 500 && !FileExists(ready); ++i) Sleep(10);
+  ASSERT_TRUE(FileExists(ready)) << "the watcher did not start";
+  EXPECT_EQ(0u, Run(L"-s1").exitCode);
+  // The working folder in the first target is gone: only the decoy's shows.
+  ASSERT_TRUE(FolderExists(link + L"\\" + kProductCode)) << "the link was not re-pointed";
+  std::vector<std::string> setups = ReportValues(Report(), "setup");
+  ASSERT_EQ(1u, setups.size());
+  EXPECT_TRUE(StartsWithIgnoringCase(setups[0], realRoot)) << setups[0];
+  EXPECT_FALSE(FolderExists(Widen(realRoot)));
+  expectDecoyUntouched();
+
+  // Re-pointed while the removal kit runs.
+  ASSERT_TRUE(RepointLink(link, real));
+  const std::wstring release = own_ + L"\\release";
+  env_[L"QNVPD_STANDIN_HOLD"] = release;
+  RunOptions options;
+  options.arguments = L"-u3";
+  options.tempFolder = temp_;
+  options.env = env_;
+  HANDLE package = StartProgram(PackagePath(), options);
+  ASSERT_NE(nullptr, package);
+  for (int i = 0; i < 3000 && ReportValues(Report(), "kpesetup").empty(); ++i) Sleep(10);
+  EXPECT_TRUE(RepointLink(link, decoy));
+  WriteFileBytes(release, "");
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
+  DWORD exitCode = 0xFFFFFFFF;
+  GetExitCodeProcess(package, &exitCode);
+  CloseHandle(package);
+  EXPECT_EQ(0u, exitCode);
+  const std::vector<std::string> kits = ReportValues(Report(), "kpesetup");
+  ASSERT_EQ(1u, kits.size()) << "a planted program ran";
+  EXPECT_TRUE(StartsWithIgnoringCase(kits[0], realRoot)) << kits[0];
+  EXPECT_FALSE(FolderExists(Widen(realRoot)));
+  expectDecoyUntouched();
+}
+
+// Scanners and indexers hold files for a moment: a file of the tree held for
+// about a second after the installer ends is outlasted, and the tree goes. One
+// held longer leaves the run's result as the installer's, and what stays is
+// logged and registered for deletion at the next restart.
+TEST_F(InstallE2eTest, FileHeldAfterTheInstallerEndsIsOutlastedOrLeftForTheRestart) {
+  const std::wstring release = own_ + L"\\release";
+  const std::wstring held = root_ + L"data1.cab";
+  const wchar_t* kPending = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  auto pendingRestart = [&] {
+    HKEY key = nullptr;
+    std::wstring names;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPending, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+      return names;
+    }
+    std::vector<wchar_t> value(65536);
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(value.data()), &bytes) == ERROR_SUCCESS) {
+      names.assign(value.data(), bytes / sizeof(wchar_t));
+    }
+    RegCloseKey(key);
+    return names;
+  };
+  const std::wstring pendingBefore = pendingRestart();
+  env_[L"QNVPD_STANDIN_POST"] = L"3010";
+  env_[L"QNVPD_STANDIN_HOLD"] = release;
+
+  // Held for a second, or until the run has ended (released then).
+  const std::wstring letGo = own_ + L"\\let-go";
+  for (DWORD holdMs : {1000u, 30000u}) {
+    SCOPED_TRACE(holdMs);
+    DeleteFileW(release.c_str());
+    DeleteFileW(letGo.c_str());
+    RunOptions options;
+    options.arguments = L"-s1 -LOG:" + own_ + L"\\held" + std::to_wstring(holdMs) + L".log";
+    options.tempFolder = temp_;
+    options.env = env_;
+    HANDLE package = StartProgram(PackagePath(), options);
+    ASSERT_NE(nullptr, package);
+    for (int i = 0; i < 3000 && !FileExists(root_ + L"setup.exe"); ++i) Sleep(10);
+    const std::wstring ready = own_ + L"\\held" + std::to_wstring(holdMs);
+    HANDLE holder = StartProgram(HelpersDir() + L"\\payload_holder.exe",
+                                 {L"\"" + held + L"\" \"" + ready + L"\" \"" + letGo + L"\" " +
+                                  std::to_wstring(holdMs)});
+    ASSERT_NE(nullptr, holder);
+    for (int i = 0; i < 500 && !FileExists(ready); ++i) Sleep(10);
+    ASSERT_TRUE(FileExists(ready)) << "the holder did not open the file";
+    WriteFileBytes(release, "");
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
+    DWORD exitCode = 0;
+    GetExitCodeProcess(package, &exitCode);
+    CloseHandle(package);
+    EXPECT_EQ(3010u, exitCode) << "the installer's result";
+    WriteFileBytes(letGo, "");
+    WaitForSingleObject(holder, 10000);
+    CloseHandle(holder);
+  }
+  EXPECT_NE(std::string::npos,
+            ReadFileBytes(own_ + L"\\held1000.log").find("working folder removed after "));
+  const std::string text = ReadFileBytes(own_ + L"\\held30000.log");
+  EXPECT_NE(std::string::npos, text.find("left after ")) << text;
+  EXPECT_NE(std::string::npos,
+            text.find(Narrow(held) + " (error 32: ")) << text;
+  EXPECT_NE(std::string::npos, text.find("it will be deleted when Windows next starts"));
+  const std::wstring pending = pendingRestart();
+  EXPECT_NE(std::wstring::npos, pending.find(held)) << "data1.cab is not registered";
+  EXPECT_NE(std::wstring::npos, pending.find(root_.substr(0, root_.size() - 1) + L'\0'));
+  // Put back as it was: the test's prefix is not restarted, but keep it tidy.
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPending, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (pendingBefore.empty()) {
+      RegDeleteValueW(key, L"PendingFileRenameOperations");
+    } else {
+      RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                     reinterpret_cast<const BYTE*>(pendingBefore.data()),
+                     static_cast<DWORD>(pendingBefore.size() * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+  }
+  DeleteTree(root_);
 }
 
 // The root is held open without FILE_SHARE_DELETE while the installer runs, so
