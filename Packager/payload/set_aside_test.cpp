@@ -52,6 +52,19 @@ TEST(SetAsideDecision, OnlyAFolderNobodyButAdministratorsCouldWriteIsDeleted) {
   }
 }
 
+// A sibling name nobody can work out beforehand, unlike a process id and a
+// tick count: 64 random bits, never the same twice.
+TEST(SetAsideDecision, SiblingNamesAreRandom) {
+  const std::wstring first = RandomSiblingName(L"{G}");
+  const std::wstring second = RandomSiblingName(L"{G}");
+  EXPECT_NE(first, second);
+  for (const std::wstring& name : {first, second}) {
+    ASSERT_EQ(name.size(), 3u + 1 + 16) << Narrow(name);
+    EXPECT_EQ(name.compare(0, 4, L"{G}."), 0) << Narrow(name);
+    EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 4), std::wstring::npos) << Narrow(name);
+  }
+}
+
 // The working folder's creation over what an earlier run or someone else left.
 class SetAsideStale : public qnvpd_test::ScratchTempTest {
  protected:

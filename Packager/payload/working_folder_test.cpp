@@ -138,8 +138,12 @@ TEST_F(CreateWorkingFolder, CreatesHoldsAndRemovesTheSameFolderOnEveryRun) {
     // folder on its path, and put something else at its name.
     const std::wstring temp = scratch_.Path().substr(0, scratch_.Path().rfind(L'\\'));
     for (const std::wstring& held : {name_, scratch_.Path(), temp}) {
-      EXPECT_FALSE(MoveFileW(held.c_str(), (held + L".moved").c_str())) << Narrow(held);
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << Narrow(held);
+      const std::wstring moved = held + L".moved";
+      const bool renamed = MoveFileW(held.c_str(), moved.c_str()) != FALSE;
+      const DWORD error = GetLastError();
+      if (renamed) MoveFileW(moved.c_str(), held.c_str());  // the tests after need it
+      EXPECT_FALSE(renamed) << Narrow(held);
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << Narrow(held);
     }
     CreateDirectoryW((expected_ + L"sub").c_str(), nullptr);
     WriteFileBytes(expected_ + L"sub\\.dotted", "x");
