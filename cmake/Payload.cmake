@@ -51,7 +51,7 @@ function(qnvpd_check_payload_size bytes)
     message(FATAL_ERROR "The payload is ${bytes} bytes: more than the ${QNVPD_PAYLOAD_MAX_BYTES} "
       "bytes a package may carry. A 32-bit process maps the whole package as one contiguous "
       "range of its 2 GB address space, and a larger package does not start on every Windows "
-      "system (see \"Building from a product build\" in the README).")
+      "system (see \"Size limit\" in docs/release-engineering.md).")
   endif()
 endfunction()
 
