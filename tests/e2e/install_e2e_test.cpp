@@ -46,6 +46,27 @@ class InstallE2eTest : public testing::Test {
 
   std::multimap<std::string, std::string> Report() const { return ReadReport(report_); }
 
+  // Starts the package, whose stand-in programs then wait until `release`
+  // exists; the caller owns the process handle (see Finish).
+  HANDLE StartHeld(const std::wstring& arguments, const std::wstring& release) {
+    DeleteFileW(release.c_str());
+    env_[L"QNVPD_STANDIN_HOLD"] = release;
+    RunOptions options;
+    options.arguments = arguments;
+    options.tempFolder = temp_;
+    options.env = env_;
+    return StartProgram(PackagePath(), options);
+  }
+  // Lets the held stand-in go on and returns the package's exit code.
+  static DWORD Finish(HANDLE package, const std::wstring& release) {
+    WriteFileBytes(release, "");
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
+    DWORD exitCode = 0xFFFFFFFF;
+    GetExitCodeProcess(package, &exitCode);
+    CloseHandle(package);
+    return exitCode;
+  }
+
   // Every carried file and each of extra (below the root, backslashed) beside
   // the installer, byte for byte as in the stand-in payload, plus PORTS.dat,
   // and nothing else.
@@ -451,21 +472,11 @@ TEST_F(InstallE2eTest, LinkInTheTemporaryFolderIsFollowedOnceAndNeverAgain) {
   // Re-pointed while the removal kit runs.
   ASSERT_TRUE(RepointLink(link, real));
   const std::wstring release = own_ + L"\\release";
-  env_[L"QNVPD_STANDIN_HOLD"] = release;
-  RunOptions options;
-  options.arguments = L"-u3";
-  options.tempFolder = temp_;
-  options.env = env_;
-  HANDLE package = StartProgram(PackagePath(), options);
+  HANDLE package = StartHeld(L"-u3", release);
   ASSERT_NE(nullptr, package);
   for (int i = 0; i < 3000 && ReportValues(Report(), "kpesetup").empty(); ++i) Sleep(10);
   EXPECT_TRUE(RepointLink(link, decoy));
-  WriteFileBytes(release, "");
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
-  DWORD exitCode = 0xFFFFFFFF;
-  GetExitCodeProcess(package, &exitCode);
-  CloseHandle(package);
-  EXPECT_EQ(0u, exitCode);
+  EXPECT_EQ(0u, Finish(package, release));
   const std::vector<std::string> kits = ReportValues(Report(), "kpesetup");
   ASSERT_EQ(1u, kits.size()) << "a planted program ran";
   EXPECT_TRUE(StartsWithIgnoringCase(kits[0], realRoot)) << kits[0];
@@ -498,34 +509,25 @@ TEST_F(InstallE2eTest, FileHeldAfterTheInstallerEndsIsOutlastedOrLeftForTheResta
   };
   const std::wstring pendingBefore = pendingRestart();
   env_[L"QNVPD_STANDIN_POST"] = L"3010";
-  env_[L"QNVPD_STANDIN_HOLD"] = release;
 
   // Held for a second, or until the run has ended (released then).
   const std::wstring letGo = own_ + L"\\let-go";
   for (DWORD holdMs : {1000u, 30000u}) {
     SCOPED_TRACE(holdMs);
-    DeleteFileW(release.c_str());
     DeleteFileW(letGo.c_str());
-    RunOptions options;
-    options.arguments = L"-s1 -LOG:" + own_ + L"\\held" + std::to_wstring(holdMs) + L".log";
-    options.tempFolder = temp_;
-    options.env = env_;
-    HANDLE package = StartProgram(PackagePath(), options);
+    HANDLE package =
+        StartHeld(L"-s1 -LOG:" + own_ + L"\\held" + std::to_wstring(holdMs) + L".log", release);
     ASSERT_NE(nullptr, package);
     for (int i = 0; i < 3000 && !FileExists(root_ + L"setup.exe"); ++i) Sleep(10);
     const std::wstring ready = own_ + L"\\held" + std::to_wstring(holdMs);
-    HANDLE holder = StartProgram(HelpersDir() + L"\\payload_holder.exe",
-                                 {L"\"" + held + L"\" \"" + ready + L"\" \"" + letGo + L"\" " +
-                                  std::to_wstring(holdMs)});
+    RunOptions holding;
+    holding.arguments = L"\"" + held + L"\" \"" + ready + L"\" \"" + letGo + L"\" " +
+                        std::to_wstring(holdMs);
+    HANDLE holder = StartProgram(HelpersDir() + L"\\payload_holder.exe", holding);
     ASSERT_NE(nullptr, holder);
     for (int i = 0; i < 500 && !FileExists(ready); ++i) Sleep(10);
     ASSERT_TRUE(FileExists(ready)) << "the holder did not open the file";
-    WriteFileBytes(release, "");
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
-    DWORD exitCode = 0;
-    GetExitCodeProcess(package, &exitCode);
-    CloseHandle(package);
-    EXPECT_EQ(3010u, exitCode) << "the installer's result";
+    EXPECT_EQ(3010u, Finish(package, release)) << "the installer's result";
     WriteFileBytes(letGo, "");
     WaitForSingleObject(holder, 10000);
     CloseHandle(holder);
@@ -559,12 +561,7 @@ TEST_F(InstallE2eTest, FileHeldAfterTheInstallerEndsIsOutlastedOrLeftForTheResta
 // nobody can move it away and put another setup.exe in its place.
 TEST_F(InstallE2eTest, RootCannotBeRenamedWhileTheInstallerRuns) {
   const std::wstring release = own_ + L"\\release";
-  env_[L"QNVPD_STANDIN_HOLD"] = release;
-  RunOptions options;
-  options.arguments = L"-s1";
-  options.tempFolder = temp_;
-  options.env = env_;
-  HANDLE package = StartProgram(PackagePath(), options);
+  HANDLE package = StartHeld(L"-s1", release);
   ASSERT_NE(nullptr, package);
   for (int waited = 0; waited < 30000 && ReportValues(Report(), "setup").empty(); waited += 50) {
     Sleep(50);
@@ -575,12 +572,7 @@ TEST_F(InstallE2eTest, RootCannotBeRenamedWhileTheInstallerRuns) {
   EXPECT_FALSE(MoveFileW(place.c_str(), (own_ + L"\\moved").c_str()));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
 
-  WriteFileBytes(release, "");
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(package, 60000));
-  DWORD exitCode = 0xFFFFFFFF;
-  GetExitCodeProcess(package, &exitCode);
-  CloseHandle(package);
-  EXPECT_EQ(0u, exitCode);
+  EXPECT_EQ(0u, Finish(package, release));
   EXPECT_FALSE(FolderExists(root_));
   EXPECT_FALSE(FolderExists(own_ + L"\\moved"));
 }
