@@ -102,15 +102,14 @@ HeldChain::Outcome HeldChain::HoldComponent(const std::wstring& path, bool isRoo
 
 bool HeldChain::Confirm(HANDLE below, const std::wstring& name) const {
   if (chain_.empty()) return false;
-  for (const HeldLink& link : chain_) {
-    if (link.through.IsValid()) {
-      if (!IsSamePath(FinalPathOf(link.through.Get(), finalPath_), link.path)) return false;
-      continue;
-    }
-    const DWORD attributes = HandleAttributes(link.self.Get());
-    if (!IsFolderAttributes(attributes)) return false;
-    // Only the root may carry a reparse point through its handle (Wine).
-    if (&link != &chain_.front() && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  // Every other folder of the chain held the next one when it was held, so
+  // only the last could have been empty, and turned into a link since.
+  const HeldLink& last = chain_.back();
+  if (last.through.IsValid()) {
+    if (!IsSamePath(FinalPathOf(last.through.Get(), finalPath_), last.path)) return false;
+  } else if (chain_.size() > 1) {
+    const DWORD attributes = HandleAttributes(last.self.Get());
+    if (!IsFolderAttributes(attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
   }
   if (finalPath_ == nullptr) return true;
   return IsSamePath(FinalPathOf(below, finalPath_), path_ + name);

@@ -41,6 +41,9 @@ constexpr ULONG kDispositionIgnoreReadOnly = 0x10;
 
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
+constexpr NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
+constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
 
 // NtCreateFile options the headers here lack.
 constexpr ULONG kOpenForBackupIntent = 0x00004000;
@@ -213,16 +216,26 @@ bool DeleteThroughHandle(HANDLE opened) {
     return false;
   }
   IO_STATUS_BLOCK io = {};
-  ULONG posix = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
-  const NTSTATUS posixStatus = set(opened, &io, &posix, sizeof posix, kDispositionInformationEx);
-  if (posixStatus >= 0) return true;
-  // A folder that still holds something stays whichever way it is asked;
-  // anything else may be a system or file system without POSIX semantics (or
-  // without the read-only flag): the classic way, below, then decides.
-  if (posixStatus == kStatusDirectoryNotEmpty) return Succeeded(posixStatus);
-
-  // A read-only entry refuses deletion; the attribute goes first, through the
-  // same handle (zero times leave the times as they are).
+  // A system that does not know the class at all is not asked again; a file
+  // system that refuses the flags is asked per entry (others may take them).
+  static bool systemHasPosixDelete = true;
+  if (systemHasPosixDelete) {
+    ULONG posix = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+    const NTSTATUS status = set(opened, &io, &posix, sizeof posix, kDispositionInformationEx);
+    if (status >= 0) return true;
+    // A folder that still holds something stays whichever way it is asked;
+    // anything else may be a file system without POSIX semantics (or without
+    // the read-only flag): the classic way, below, then decides.
+    if (status == kStatusDirectoryNotEmpty) return Succeeded(status);
+    if (status == kStatusInvalidInfoClass || status == kStatusNotImplemented) {
+      systemHasPosixDelete = false;
+    }
+  }
+  BOOLEAN deleteIt = TRUE;
+  NTSTATUS status = set(opened, &io, &deleteIt, sizeof deleteIt, kDispositionInformation);
+  if (status != kStatusCannotDelete) return Succeeded(status);
+  // Read-only: the attribute goes first, through the same handle (zero times
+  // leave the times as they are). Only after a refusal: it is a write per entry.
   BasicInformation basic = {};
   if (Succeeded(query(opened, &io, &basic, sizeof basic, kBasicInformation)) &&
       (basic.fileAttributes & FILE_ATTRIBUTE_READONLY)) {
@@ -230,9 +243,9 @@ bool DeleteThroughHandle(HANDLE opened) {
     cleared.fileAttributes = basic.fileAttributes & ~static_cast<ULONG>(FILE_ATTRIBUTE_READONLY);
     if (cleared.fileAttributes == 0) cleared.fileAttributes = FILE_ATTRIBUTE_NORMAL;
     set(opened, &io, &cleared, sizeof cleared, kBasicInformation);
+    status = set(opened, &io, &deleteIt, sizeof deleteIt, kDispositionInformation);
   }
-  BOOLEAN deleteIt = TRUE;
-  return Succeeded(set(opened, &io, &deleteIt, sizeof deleteIt, kDispositionInformation));
+  return Succeeded(status);
 }
 
 bool ListFolder(HANDLE folder, std::vector<FolderEntry>* entries) {

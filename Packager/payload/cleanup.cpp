@@ -38,10 +38,13 @@ void RemoveEntry(HANDLE parent, const std::wstring& parentText, const FolderEntr
   const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const std::wstring path = parentText + entry.name;
   if (isFolder && !isLink) {
-    // Listed through a handle that asks for no delete access, so that a folder
-    // someone holds (a program's current folder) still has its entries removed.
-    ScopedHandle folder(OpenEntryBelow(parent, entry.name,
-                                       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll, true));
+    // Listed and deleted through one handle; where someone holds the folder
+    // (a program's current folder), through one that asks for no delete
+    // access, so that its entries still go.
+    constexpr DWORD kListing = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    ScopedHandle folder(OpenEntryBelow(parent, entry.name, kListing | kDeleteAccess, kShareAll, true));
+    const bool canDelete = folder.IsValid();
+    if (!canDelete) folder.Reset(OpenEntryBelow(parent, entry.name, kListing, kShareAll, true));
     if (!folder.IsValid()) return Leave(left, path, GetLastError());
     BY_HANDLE_FILE_INFORMATION info = {};
     // Entered only when the handle, too, shows a folder and no link: one put
@@ -51,6 +54,7 @@ void RemoveEntry(HANDLE parent, const std::wstring& parentText, const FolderEntr
       if (!RemoveBelow(folder.Get(), path + L'\\', left, listing)) {
         return Leave(left, path, ERROR_DIR_NOT_EMPTY);
       }
+      if (canDelete) return DeleteOrLeave(folder.Get(), path, left);
       ScopedHandle deleter(ReopenThroughHandle(folder.Get(), kDeleteAccess));
       if (!deleter.IsValid()) return Leave(left, path, GetLastError());
       return DeleteOrLeave(deleter.Get(), path, left);

@@ -17,6 +17,41 @@
 
 namespace qnvpd {
 
+// Whether a folder on a volume without access lists is refused: only while
+// some folder on this machine can be kept private, which the Windows folder's
+// own volume tells. On a FAT system drive nothing is protected, Windows' own
+// files included, and refusing to run there buys nothing. Asked the first time
+// a volume without access lists turns up, and noted then.
+class PrivacyRule {
+ public:
+  PrivacyRule(const std::wstring& windowsFolder, const WorkingFolderQuery& query,
+              StepReport* report)
+      : windows_(windowsFolder), query_(query), report_(report) {}
+
+  bool Required() {
+    if (asked_) return required_;
+    asked_ = true;
+    ScopedFile folder(CreateFileW(windows_.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const FolderVolume volume =
+        folder.IsValid() ? query_.volume(folder.Get(), windows_) : FolderVolume();
+    required_ = !volume.known || volume.keepsAccessLists;
+    if (!required_) {
+      report_->Note(L"working folder: the Windows folder " + windows_ +
+                    L" lies on a volume that keeps no access lists (such as FAT): no folder on "
+                    L"this machine can be kept private");
+    }
+    return required_;
+  }
+
+ private:
+  const std::wstring& windows_;
+  const WorkingFolderQuery& query_;
+  StepReport* report_;
+  bool asked_ = false;
+  bool required_ = true;
+};
+
 namespace {
 
 constexpr DWORD kPathChars = static_cast<DWORD>(kPathCapacity);
@@ -48,23 +83,14 @@ bool SystemDeleteAtRestart(const std::wstring& path) {
   return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
 
-// Why a volume cannot hold a private folder; empty when it can.
-std::wstring VolumeRefusal(const FolderVolume& volume, bool requirePrivate) {
+// Why a volume cannot hold the working folder; empty when it can.
+std::wstring VolumeRefusal(const FolderVolume& volume, PrivacyRule* rule) {
   if (!volume.known) return L": its volume could not be asked";
   if (!volume.local) return L" lies on a network or remote device";
-  if (requirePrivate && !volume.keepsAccessLists) {
+  if (!volume.keepsAccessLists && rule->Required()) {
     return L" lies on a volume that keeps no access lists (such as FAT)";
   }
   return std::wstring();
-}
-
-// The volume of the Windows folder, from the system's own answer: whether a
-// folder on this machine can be kept private at all.
-FolderVolume WindowsFolderVolume(const std::wstring& windows, const WorkingFolderQuery& query) {
-  ScopedFile folder(CreateFileW(windows.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder.IsValid()) return FolderVolume();
-  return query.volume(folder.Get(), windows);
 }
 
 // Creates and holds a new private sibling "<name>.<random>" in the held folder
@@ -182,7 +208,7 @@ std::wstring GetWorkingFolderBase(const WorkingFolderQuery& query) {
   return ComposeWorkingFolderBase(temp, windows, current);
 }
 
-bool WorkingFolder::CreateIn(const std::wstring& base, bool requirePrivate,
+bool WorkingFolder::CreateIn(const std::wstring& base, PrivacyRule* privacy,
                              const std::wstring& productCode, const WorkingFolderQuery& query,
                              StepReport* report, std::wstring* why) {
   // Decided on the text before anything is opened there.
@@ -197,7 +223,7 @@ bool WorkingFolder::CreateIn(const std::wstring& base, bool requirePrivate,
   }
   // Asked before anything is written there; the created folder itself is
   // asked again below, which settles it.
-  *why = VolumeRefusal(query.volume(chain_.Folder(), chain_.Path()), requirePrivate);
+  *why = VolumeRefusal(query.volume(chain_.Folder(), chain_.Path()), privacy);
   if (!why->empty() || ComposeWorkingFolder(chain_.Path(), productCode).empty()) {
     *why = chain_.Path() + (why->empty() ? L" cannot hold the working folder" : *why);
     chain_.Release();
@@ -227,7 +253,7 @@ bool WorkingFolder::CreateIn(const std::wstring& base, bool requirePrivate,
     // A folder above it was turned into a link while it was still empty.
     *why = L"a folder above " + made + L" changed while it was held";
   } else {
-    *why = VolumeRefusal(query.volume(created.Get(), made), requirePrivate);
+    *why = VolumeRefusal(query.volume(created.Get(), made), privacy);
     if (!why->empty()) *why = made + *why;
   }
   if (!why->empty()) {
@@ -250,33 +276,24 @@ bool WorkingFolder::Create(LANGID userLanguage, StepReport* report,
   path_.clear();
   const std::wstring productCode = LoadProgramString(kProductCodeId, userLanguage);
 
-  // Whether any folder on this machine can be kept private: on a Windows
-  // folder whose volume keeps no access lists (a FAT system drive) nothing is
-  // protected, Windows' own files included, and refusing to run buys nothing.
   wchar_t windows[kPathChars] = {};
   const UINT windowsLength = query.windowsFolder(windows, kPathChars);
   const std::wstring windowsFolder = windowsLength > 0 && windowsLength < kPathChars ? windows : L"";
-  const FolderVolume windowsVolume = WindowsFolderVolume(windowsFolder, query);
-  const bool requirePrivate = !windowsVolume.known || windowsVolume.keepsAccessLists;
-  if (!requirePrivate) {
-    report->Note(L"working folder: the Windows folder " + windowsFolder +
-                 L" lies on a volume that keeps no access lists (such as FAT): no folder on "
-                 L"this machine can be kept private");
-  }
+  PrivacyRule privacy(windowsFolder, query, report);
 
   const std::wstring userBase = GetWorkingFolderBase(query);
   std::wstring why;
   if (userBase.empty()) {
     why = L"the temporary folder could not be read, or it is not an absolute path that fits " +
           std::to_wstring(kPathCapacity) + L" characters";
-  } else if (CreateIn(userBase, requirePrivate, productCode, query, report, &why)) {
+  } else if (CreateIn(userBase, &privacy, productCode, query, report, &why)) {
     report->Note(L"working folder: " + path_);
     return true;
   }
   const std::wstring userWhy = why;
   std::wstring machineWhy;
   for (const std::wstring& machine : MachineTemporaryFolders(windowsFolder)) {
-    if (CreateIn(machine, requirePrivate, productCode, query, report, &why)) {
+    if (CreateIn(machine, &privacy, productCode, query, report, &why)) {
       report->Note(L"working folder: the temporary folder cannot hold it (" + userWhy +
                    L"); the machine's temporary folder is used instead");
       report->Note(L"working folder: " + path_);

@@ -84,6 +84,8 @@ struct WorkingFolderRemoval {
 };
 const WorkingFolderRemoval& SystemWorkingFolderRemoval();
 
+class PrivacyRule;  // whether a place must keep access lists (working_folder.cpp)
+
 // The working folder of this run, held open (without FILE_SHARE_DELETE) from
 // its creation until it is removed, together with every folder above it, so
 // that neither it nor its path can be renamed or replaced meanwhile. Going out
@@ -135,7 +137,7 @@ class WorkingFolder {
               const WorkingFolderRemoval& removal = SystemWorkingFolderRemoval());
 
  private:
-  bool CreateIn(const std::wstring& base, bool requirePrivate, const std::wstring& productCode,
+  bool CreateIn(const std::wstring& base, PrivacyRule* privacy, const std::wstring& productCode,
                 const WorkingFolderQuery& query, StepReport* report, std::wstring* why);
 
   HeldChain chain_;       // every folder above it
