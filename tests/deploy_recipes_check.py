@@ -204,8 +204,8 @@ def check_winget(source, version):
 
 def check_chocolatey(source, version):
     folder = source / "deploy/chocolatey"
-    nuspecs = list(folder.glob("*.nuspec"))
-    if not check(len(nuspecs) == 1, "chocolatey: not exactly one nuspec"):
+    nuspecs = list(folder.glob("*.xml"))
+    if not check(len(nuspecs) == 1, "chocolatey: not exactly one package manifest (.xml)"):
         return
     root = ET.parse(nuspecs[0]).getroot()
     ns = {"n": "http://schemas.microsoft.com/packaging/2015/06/nuspec.xsd"}
