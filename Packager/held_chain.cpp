@@ -74,10 +74,19 @@ HeldChain::Outcome HeldChain::Hold(const std::wstring& folder, FinalPathQuery fi
 }
 
 HeldChain::Outcome HeldChain::HoldComponent(const std::wstring& path, bool isRoot) {
+  // Each folder below the root is opened through the held folder above it, so
+  // no rename or link further up can lead the walk elsewhere meanwhile.
+  HANDLE parent = isRoot ? nullptr : Folder();
   chain_.emplace_back();
   HeldLink& link = chain_.back();
   link.path = path;
-  link.self.Reset(OpenHeldFolder(path));
+  if (isRoot) {
+    HANDLE root = OpenHeldFolder(path);
+    link.self.Reset(root == INVALID_HANDLE_VALUE ? nullptr : root);
+  } else {
+    link.self.Reset(OpenEntryBelow(parent, path.substr(path.rfind(L'\\') + 1), kHeldFolderAccess,
+                                   kHoldSharing, true));
+  }
   if (!link.self.IsValid()) return Fail(kUnreachable, path, GetLastError());
   const DWORD attributes = HandleAttributes(link.self.Get());
   if (!IsFolderAttributes(attributes)) return Fail(kNotAFolder, path, ERROR_DIRECTORY);
@@ -91,8 +100,9 @@ HeldChain::Outcome HeldChain::HoldComponent(const std::wstring& path, bool isRoo
     // another folder's path instead, and is refused (the final path of the
     // whole folder, asked in Hold, already resolved every link there was).
     if (finalPath_ == nullptr) return Fail(kLink, path, ERROR_SUCCESS);
-    link.through.Reset(CreateFileW(path.c_str(), kHeldFolderAccess, kHoldSharing, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    HANDLE through = CreateFileW(path.c_str(), kHeldFolderAccess, kHoldSharing, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    link.through.Reset(through == INVALID_HANDLE_VALUE ? nullptr : through);
     if (!link.through.IsValid()) return Fail(kUnreachable, path, GetLastError());
     const std::wstring behind = FinalPathOf(link.through.Get(), finalPath_);
     if (behind.empty() || !IsSamePath(behind, path)) return Fail(kLink, path, ERROR_SUCCESS);

@@ -67,8 +67,8 @@ class HeldChain {
  private:
   struct HeldLink {
     std::wstring path;   // without a trailing backslash, but for the root
-    ScopedFile self;     // opened as itself, never followed
-    ScopedFile through;  // a mounted volume's root, reached through its mount point
+    ScopedHandle self;     // opened as itself, never followed
+    ScopedHandle through;  // a mounted volume's root, reached through its mount point
   };
   Outcome Fail(Outcome outcome, const std::wstring& at, DWORD error);
   Outcome HoldComponent(const std::wstring& path, bool isRoot);

@@ -16,8 +16,6 @@ Fn Native(const char* name) {
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
                                         PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
                                         ULONG, PVOID, ULONG);
-using NtOpenFileFn =
-    NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
 using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                           FILE_INFORMATION_CLASS);
 using QueryInformationFn = SetInformationFn;
@@ -84,17 +82,42 @@ bool Succeeded(NTSTATUS status) {
   return false;
 }
 
-// A name below a folder as the native calls take it; false when it is not one
-// name (empty, a path, or too long for the system's counted strings).
-bool EntryName(const std::wstring& name, UNICODE_STRING* counted) {
-  if (name.empty() || name.size() > 32767 || name.find_first_of(L"\\/") != std::wstring::npos) {
-    SetLastError(ERROR_INVALID_NAME);
-    return false;
+// NtCreateFile on `name` relative to `parent` (an empty name: the file
+// `parent` itself names), opened as itself, for synchronous use, and allowing
+// a pipe server found there to identify the package only. *information, when
+// given, receives what the call did (FILE_CREATED, FILE_OPENED).
+HANDLE CreateRelative(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                      ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR descriptor,
+                      ULONG_PTR* information) {
+  auto createFile = Native<NtCreateFileFn>("NtCreateFile");
+  if (createFile == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
   }
-  counted->Buffer = const_cast<PWSTR>(name.c_str());
-  counted->Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  counted->MaximumLength = counted->Length;
-  return true;
+  if (name.size() > 32767 || name.find_first_of(L"\\/") != std::wstring::npos) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  UNICODE_STRING counted;
+  counted.Buffer = const_cast<PWSTR>(name.c_str());
+  counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  counted.MaximumLength = counted.Length;
+  SECURITY_QUALITY_OF_SERVICE quality = {};
+  quality.Length = sizeof quality;
+  quality.ImpersonationLevel = SecurityIdentification;
+  quality.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parent, descriptor);
+  attributes.SecurityQualityOfService = &quality;
+  IO_STATUS_BLOCK io = {};
+  HANDLE opened = nullptr;
+  const NTSTATUS status =
+      createFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                 share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint,
+                 nullptr, 0);
+  if (!Succeeded(status)) return nullptr;
+  if (information != nullptr) *information = io.Information;
+  return opened;
 }
 
 }  // namespace
@@ -108,44 +131,38 @@ HANDLE OpenHeldFolder(const std::wstring& path, DWORD access) {
 HANDLE CreateHeldFolderBelow(HANDLE parent, const std::wstring& name,
                              PSECURITY_DESCRIPTOR descriptor) {
   // The native call is the only one that creates a folder and returns a handle
-  // to it, and the only one that names it relative to a handle.
-  auto createFile = Native<NtCreateFileFn>("NtCreateFile");
-  if (createFile == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
+  // to it. FILE_CREATE fails on anything already there, a link included.
+  if (name.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
-  UNICODE_STRING counted;
-  if (!EntryName(name, &counted)) return nullptr;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parent, descriptor);
-  IO_STATUS_BLOCK io = {};
-  HANDLE folder = nullptr;
-  // FILE_CREATE fails on anything already there, a link included.
-  const NTSTATUS status = createFile(
-      &folder, kHeldFolderAccess | SYNCHRONIZE, &attributes, &io, nullptr,
-      FILE_ATTRIBUTE_NORMAL, kHoldSharing, FILE_CREATE,
-      FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint, nullptr, 0);
-  return Succeeded(status) ? folder : nullptr;
+  return CreateRelative(parent, name, kHeldFolderAccess, kHoldSharing, FILE_CREATE,
+                        FILE_DIRECTORY_FILE, descriptor, nullptr);
 }
 
 HANDLE OpenEntryBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
                       bool folder) {
-  auto openFile = Native<NtOpenFileFn>("NtOpenFile");
-  if (openFile == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
+  if (name.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
-  UNICODE_STRING counted;
-  if (!EntryName(name, &counted)) return nullptr;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, parent, nullptr);
-  IO_STATUS_BLOCK io = {};
-  HANDLE opened = nullptr;
   // Backup intent, as FILE_FLAG_BACKUP_SEMANTICS: what opening a folder takes.
-  const ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint |
-                        kOpenForBackupIntent | (folder ? FILE_DIRECTORY_FILE : 0);
-  const NTSTATUS status = openFile(&opened, access | SYNCHRONIZE, &attributes, &io, share, options);
-  return Succeeded(status) ? opened : nullptr;
+  return CreateRelative(parent, name, access, share, FILE_OPEN,
+                        kOpenForBackupIntent | (folder ? FILE_DIRECTORY_FILE : 0), nullptr,
+                        nullptr);
+}
+
+HANDLE CreateFileBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                       PSECURITY_DESCRIPTOR descriptor, bool* created) {
+  if (name.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  ULONG_PTR information = 0;
+  HANDLE file = CreateRelative(parent, name, access, share, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE,
+                               descriptor, &information);
+  if (file != nullptr && created != nullptr) *created = information == FILE_CREATED;
+  return file;
 }
 
 bool IsPlainFolder(HANDLE held, const std::wstring& path) {
@@ -182,20 +199,8 @@ FolderVolume QueryFolderVolume(HANDLE folder) {
 }
 
 HANDLE ReopenThroughHandle(HANDLE opened, DWORD access, DWORD share) {
-  auto openFile = Native<NtOpenFileFn>("NtOpenFile");
-  if (openFile == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
   // An empty name relative to a handle names the handle's own file.
-  UNICODE_STRING none = {};
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &none, 0, opened, nullptr);
-  IO_STATUS_BLOCK io = {};
-  HANDLE reopened = nullptr;
-  const NTSTATUS status = openFile(&reopened, access | SYNCHRONIZE, &attributes, &io, share,
-                                   FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint);
-  return Succeeded(status) ? reopened : nullptr;
+  return CreateRelative(opened, std::wstring(), access, share, FILE_OPEN, 0, nullptr, nullptr);
 }
 
 bool DeleteAnchoredFolder(HANDLE anchor) {

@@ -48,6 +48,14 @@ HANDLE CreateHeldFolderBelow(HANDLE parent, const std::wstring& name,
 HANDLE OpenEntryBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
                       bool folder);
 
+// Opens the file `name` in the folder `parent` names, through that handle, or
+// creates it there with `descriptor` (FILE_OPEN_IF), never following a link at
+// that name, and letting a pipe server found there identify the package only.
+// *created tells whether this call made it. Null, with the last error set,
+// when it cannot.
+HANDLE CreateFileBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                       PSECURITY_DESCRIPTOR descriptor, bool* created);
+
 // A real folder, checked through the handle (which pins it) and through its
 // path (Wine reports a link as a reparse point only there).
 bool IsPlainFolder(HANDLE held, const std::wstring& path);

@@ -1,7 +1,6 @@
 #include "run_log.h"
 
 #include <aclapi.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -11,7 +10,6 @@
 #include "held_folder.h"
 #include "log_path.h"
 #include "private_security.h"
-#include "system_export.h"
 #include "system_variables.h"
 
 namespace qnvpd {
@@ -145,43 +143,6 @@ bool CarriesPrivateDescriptor(HANDLE file) {
   return IsPrivateDescriptor(descriptor);
 }
 
-// Opens or creates the log file `name` in the held folder `folder`, through
-// the folder's handle. Append-only access: every write lands at the end of the
-// file, whatever another run appended meanwhile. The name is opened as itself,
-// and a pipe server put there could not act in the package's name
-// (identification only). *created tells whether this call made it.
-HANDLE OpenLogBelow(HANDLE folder, const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
-                    bool* created) {
-  using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
-                                          ULONG, PVOID, ULONG);
-  constexpr ULONG kOpenReparsePoint = 0x00200000;
-  constexpr ULONG_PTR kFileCreated = 2;
-  auto createFile = NtdllExport<NtCreateFileFn>("NtCreateFile");
-  if (createFile == nullptr || name.empty() || name.size() > 32767) return nullptr;
-  UNICODE_STRING counted;
-  counted.Buffer = const_cast<PWSTR>(name.c_str());
-  counted.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  counted.MaximumLength = counted.Length;
-  SECURITY_QUALITY_OF_SERVICE quality = {};
-  quality.Length = sizeof quality;
-  quality.ImpersonationLevel = SecurityIdentification;
-  quality.ContextTrackingMode = SECURITY_STATIC_TRACKING;
-  quality.EffectiveOnly = FALSE;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, descriptor);
-  attributes.SecurityQualityOfService = &quality;
-  IO_STATUS_BLOCK io = {};
-  HANDLE file = nullptr;
-  const NTSTATUS status = createFile(
-      &file, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE, &attributes,
-      &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-      FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | kOpenReparsePoint, nullptr, 0);
-  if (status < 0) return nullptr;
-  *created = io.Information == kFileCreated;
-  return file;
-}
-
 }  // namespace
 
 const ExistingLogCheck& SystemExistingLogCheck() {
@@ -209,9 +170,14 @@ bool RunLog::Open(const std::wstring& path, const ExistingLogCheck& existing) {
 
   PrivateFolderSecurity security;
   if (security.Attributes() == nullptr) return false;
+  // Opened through its held folder's handle, so the folder checked is the one
+  // written in. Append-only access: every write lands at the end of the file,
+  // whatever another run appended meanwhile.
   bool created = false;
-  ScopedHandle opened(OpenLogBelow(held.back().Get(), full.substr(full.rfind(L'\\') + 1),
-                                   security.Attributes()->lpSecurityDescriptor, &created));
+  ScopedHandle opened(CreateFileBelow(
+      held.back().Get(), full.substr(full.rfind(L'\\') + 1),
+      FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      security.Attributes()->lpSecurityDescriptor, &created));
   if (!opened.IsValid() || !IsOneNamedDiskFile(opened.Get()) ||
       (!created && !existing.isPackagesOwn(opened.Get()))) {
     return false;

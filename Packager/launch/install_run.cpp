@@ -14,17 +14,6 @@
 
 namespace qnvpd {
 
-namespace {
-
-// Removes the working folder and logs how that went.
-void RemoveWorkingFolder(WorkingFolder* working, const RunLog& log) {
-  StepReport removal;
-  working->Remove(&removal);
-  log.Write(removal);
-}
-
-}  // namespace
-
 int RunInstall(const RunContext& context) {
   const RunLog& log = context.Log();
   WorkingFolder working;
@@ -47,7 +36,7 @@ int RunInstall(const RunContext& context) {
     case InstallExtraction::PathTooLong:
     case InstallExtraction::WriteFailed:
       // Most likely a full disk: give the space back.
-      RemoveWorkingFolder(&working, log);
+      log.Write(working.Remove());
       return kResultInstallFailed;
   }
   MarkPhase("payload");
@@ -55,13 +44,13 @@ int RunInstall(const RunContext& context) {
   // Its name is as long as setup.exe's, whose path fitted.
   BoundedText<kPathCapacity> portsPath;
   if (!working.Join(kPortsFileName, &portsPath)) {
-    RemoveWorkingFolder(&working, log);
+    log.Write(working.Remove());
     return kResultInstallFailed;
   }
   const PortsFileOutcome ports = WritePortsFile(portsPath.str());
   if (!ports.written) {
     log.Failure(ports.failedStep, ports.error);
-    RemoveWorkingFolder(&working, log);
+    log.Write(working.Remove());
     return kResultInstallFailed;
   }
   log.Write(L"PORTS.dat written: [PORTS] " + std::to_wstring(ports.usbLines) + L" lines, [QNVPD] " +
@@ -71,7 +60,7 @@ int RunInstall(const RunContext& context) {
   std::wstring arguments =
       ComposeInstallArguments(context.installerOptions, link.Token(), context.commandLine);
   const ChildOutcome outcome = LaunchAndWait(setupPath, arguments, link, log);
-  RemoveWorkingFolder(&working, log);
+  log.Write(working.Remove());
   MarkPhase("cleanup");
   if (ChildRunFailed(outcome)) {
     log.Write(L"the installation failed: the installer " + ChildFailureReason(outcome));

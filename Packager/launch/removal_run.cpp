@@ -61,13 +61,6 @@ void CallUninstallEntry(const std::wstring& libraryPath, const RunLog& log) {
   log.Write(L"the removal library's entry returned " + std::to_wstring(returned));
 }
 
-// Removes the working folder and logs how that went.
-void RemoveWorkingFolder(WorkingFolder* working, const RunLog& log) {
-  StepReport removal;
-  working->Remove(&removal);
-  log.Write(removal);
-}
-
 }  // namespace
 
 int RunRemoval(const RunContext& context) {
@@ -100,7 +93,7 @@ int RunRemoval(const RunContext& context) {
   const bool kitWritten = pathsFit && ExtractRemovalKit(working, context.language, &written);
   log.Write(written);
   if (!kitWritten) {
-    RemoveWorkingFolder(&working, log);
+    log.Write(working.Remove());
     TidyMakerFolders(log);
     return kResultInstallFailed;
   }
@@ -123,7 +116,7 @@ int RunRemoval(const RunContext& context) {
       log.Write(L"the removal failed: its setup " + ChildFailureReason(outcome));
       result = kResultInstallFailed;
     }
-    RemoveWorkingFolder(&working, log);
+    log.Write(working.Remove());
   }
 
   TidyMakerFolders(log);

@@ -104,7 +104,7 @@ TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
               InstallExtraction::PathTooLong);
     EXPECT_EQ(setupPath, L"unset");
     EXPECT_EQ(CountEntries(working.Path()), 0u);
-    working.Remove(Unlogged());
+    working.Remove();
   }
 
   // One character shorter fits exactly.
@@ -116,7 +116,7 @@ TEST_F(PayloadWriter, FolderTooLongForTheSetupPathWritesNothing) {
   std::wstring setupPath;
   EXPECT_EQ(ExtractInstallPayload(working, kEnglish, &setupPath, Unlogged()), InstallExtraction::Ready);
   EXPECT_EQ(setupPath.size(), 259u);
-  working.Remove(Unlogged());
+  working.Remove();
 }
 
 TEST_F(PayloadWriter, WritesTheKitIntoTheWorkingFolder) {

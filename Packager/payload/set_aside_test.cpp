@@ -102,7 +102,7 @@ TEST_F(SetAsideStale, SetsAsideWhatAnEarlierRunOrSomeoneElseLeft) {
   EXPECT_TRUE(Exists(aside[0] + L"\\.hidden\\version.dll"));
 
   // A file at the working folder's name goes aside the same way.
-  working.Remove(Unlogged());
+  working.Remove();
   WriteFileBytes(name_, "not a folder");
   ASSERT_TRUE(working.Create(kEnglish, Unlogged()));
   EXPECT_TRUE(FolderExists(expected_));
@@ -159,7 +159,7 @@ TEST_F(SetAsideStale, WorksBesideWhatItCannotSetAside) {
     EXPECT_TRUE(EntryNames(working.Path()).empty());
     EXPECT_FALSE(MoveFileW(sibling.c_str(), (scratch_ / L"m").c_str()))
         << "held like the usual working folder";
-    working.Remove(Unlogged());
+    working.Remove();
     EXPECT_TRUE(SetAside().empty()) << holdIt;
     EXPECT_EQ(EntryNames(expected_).size(), 3u) << "the squatter is untouched";
     holder.Reset();

@@ -305,8 +305,9 @@ bool WorkingFolder::Create(LANGID userLanguage, StepReport* report,
   return false;
 }
 
-void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& removal) {
-  if (path_.empty()) return;
+StepReport WorkingFolder::Remove(const WorkingFolderRemoval& removal) {
+  StepReport report;
+  if (path_.empty()) return report;
   // Entries go while the folder is held, each through its own folder's handle;
   // the folder itself through its anchor once the hold has ended. Nothing is
   // looked up again by path, so nothing can lead elsewhere meanwhile.
@@ -339,7 +340,7 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
     pause = pause * 2 > 400 ? 400 : pause * 2;
   }
   if (removed) {
-    report->Note(tries == 1 ? std::wstring(L"working folder removed")
+    report.Note(tries == 1 ? std::wstring(L"working folder removed")
                             : L"working folder removed after " + std::to_wstring(tries) +
                                   L" tries");
   } else {
@@ -350,9 +351,9 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
       const std::wstring line = L"left after " + std::to_wstring(tries) + L" tries: " +
                                 entry.path + L" (" + DescribeError(entry.error) + L")";
       if (removal.deleteAtRestart(entry.path)) {
-        report->Note(line + L"; it will be deleted when Windows next starts");
+        report.Note(line + L"; it will be deleted when Windows next starts");
       } else {
-        report->Note(line + L"; registering it for deletion at restart failed: " +
+        report.Note(line + L"; registering it for deletion at restart failed: " +
                      DescribeError(GetLastError()));
       }
     }
@@ -361,6 +362,7 @@ void WorkingFolder::Remove(StepReport* report, const WorkingFolderRemoval& remov
   anchor_.Reset();
   chain_.Release();
   path_.clear();
+  return report;
 }
 
 }  // namespace qnvpd

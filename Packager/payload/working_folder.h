@@ -132,9 +132,8 @@ class WorkingFolder {
   // nothing is looked up again by path. Entries someone else holds are tried
   // again for `removal.retryMs`; everything that can go goes. Whatever is
   // still there then is registered for deletion at the next restart. Then the
-  // holds end. What was left and what was registered go to `report`.
-  void Remove(StepReport* report,
-              const WorkingFolderRemoval& removal = SystemWorkingFolderRemoval());
+  // holds end. Returns what was left and what was registered.
+  StepReport Remove(const WorkingFolderRemoval& removal = SystemWorkingFolderRemoval());
 
  private:
   bool CreateIn(const std::wstring& base, PrivacyRule* privacy, const std::wstring& productCode,

@@ -147,7 +147,7 @@ TEST_F(CreateWorkingFolder, CreatesHoldsAndRemovesTheSameFolderOnEveryRun) {
     }
     CreateDirectoryW((expected_ + L"sub").c_str(), nullptr);
     WriteFileBytes(expected_ + L"sub\\.dotted", "x");
-    working.Remove(Unlogged());
+    working.Remove();
     EXPECT_FALSE(Exists(name_));
     EXPECT_EQ(working.Path(), L"");
   }
@@ -210,7 +210,7 @@ class WorkingFolderPlace : public qnvpd_test::ScratchTempTest {
     if (!working.Create(kEnglish, report, query)) return L"";
     const std::wstring path = working.Path();
     EXPECT_TRUE(EntryNames(path).empty());
-    working.Remove(Unlogged());
+    working.Remove();
     EXPECT_FALSE(Exists(path));
     return path;
   }
@@ -316,8 +316,7 @@ TEST_F(CreateWorkingFolder, WhatStaysHeldIsDeletedAtRestartAndTheRestGoes) {
                               nullptr));
   ASSERT_TRUE(held.IsValid());
   g_atRestart.clear();
-  StepReport report;
-  working.Remove(&report, {300, RecordAtRestart});
+  const StepReport report = working.Remove({300, RecordAtRestart});
   EXPECT_EQ(g_atRestart, (std::vector<std::wstring>{expected_ + L"sub\\held.cab",
                                                      expected_ + L"sub", name_}));
   EXPECT_EQ(EntryNames(expected_), std::vector<std::wstring>{L"sub"});
